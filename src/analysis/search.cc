@@ -1,0 +1,206 @@
+#include "analysis/search.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int COMPARE_LENGTH = COMPARE_END - COMPARE_BEGIN;
+// Delays scored together by the widest kernel: 8 vectors of 8 lanes.
+constexpr int MAX_BLOCK = 64;
+constexpr int PADDED_DELAYS = (DELAY_COUNT + MAX_BLOCK - 1) / MAX_BLOCK * MAX_BLOCK;
+// Track values read for reference index COMPARE_BEGIN + i at delay slot d: i + d.
+constexpr int PADDED_TEST = COMPARE_LENGTH + PADDED_DELAYS;
+static_assert(COMPARE_BEGIN + DELAY_MIN == 0, "delay slot 0 reads track index 0");
+static_assert(PADDED_TEST >= ANALYSIS_LENGTH, "the padded copy holds the whole track");
+
+// Working arrays of one search, kept out of the stack. The program runs one
+// search at a time, on one thread.
+struct search_scratch {
+  alignas(64) double test[PADDED_TEST];
+  alignas(64) double squares[PADDED_TEST];
+  alignas(64) double window_sums[PADDED_DELAYS];
+  alignas(64) double gains[PADDED_DELAYS];
+  alignas(64) double residuals[PADDED_DELAYS];
+};
+search_scratch scratch;
+
+// Vectors of W doubles. Spelled out per width: the attribute would be lost on
+// a type that depends on a template parameter.
+template <int W>
+struct lanes_of;
+template <>
+struct lanes_of<2> {
+  typedef double type __attribute__((vector_size(16)));
+};
+template <>
+struct lanes_of<4> {
+  typedef double type __attribute__((vector_size(32)));
+};
+template <>
+struct lanes_of<8> {
+  typedef double type __attribute__((vector_size(64)));
+};
+
+// Each lane of a vector is one delay and keeps its own sum, taken one index
+// at a time in ascending order, exactly as a scalar loop would; V vectors in
+// flight hide the latency of the additions.
+template <int W, int V>
+[[gnu::always_inline]] inline void sum_windows(const double* squares, double* out) {
+  using vec = typename lanes_of<W>::type;
+  static_assert(sizeof(vec) == W * sizeof(double));
+  for (int d0 = 0; d0 < PADDED_DELAYS; d0 += W * V) {
+    vec acc[V] = {};
+    for (int i = 0; i < COMPARE_LENGTH; ++i) {
+      const double* p = squares + i + d0;
+#pragma GCC unroll 8
+      for (int v = 0; v < V; ++v) {
+        vec x;
+        std::memcpy(&x, p + v * W, sizeof x);
+        acc[v] += x;
+      }
+    }
+    std::memcpy(out + d0, acc, sizeof acc);
+  }
+}
+
+template <int W, int V>
+[[gnu::always_inline]] inline void sum_residuals(const double* test, const double* ref, const double* gains,
+                                                 double* out) {
+  using vec = typename lanes_of<W>::type;
+  static_assert(sizeof(vec) == W * sizeof(double));
+  for (int d0 = 0; d0 < PADDED_DELAYS; d0 += W * V) {
+    vec acc[V] = {};
+    vec gain[V];
+    std::memcpy(gain, gains + d0, sizeof gain);
+    for (int i = 0; i < COMPARE_LENGTH; ++i) {
+      const double* p = test + i + d0;
+      const double r = ref[i];
+#pragma GCC unroll 8
+      for (int v = 0; v < V; ++v) {
+        vec x;
+        std::memcpy(&x, p + v * W, sizeof x);
+        vec diff = x * gain[v] - r;
+        acc[v] += diff * diff;
+      }
+    }
+    std::memcpy(out + d0, acc, sizeof acc);
+  }
+}
+
+[[gnu::target("avx512f")]] void windows_512(const double* s, double* o) { sum_windows<8, 8>(s, o); }
+[[gnu::target("avx")]] void windows_256(const double* s, double* o) { sum_windows<4, 8>(s, o); }
+void windows_128(const double* s, double* o) { sum_windows<2, 6>(s, o); }
+
+[[gnu::target("avx512f")]] void residuals_512(const double* t, const double* r, const double* g, double* o) {
+  sum_residuals<8, 8>(t, r, g, o);
+}
+[[gnu::target("avx")]] void residuals_256(const double* t, const double* r, const double* g, double* o) {
+  sum_residuals<4, 8>(t, r, g, o);
+}
+void residuals_128(const double* t, const double* r, const double* g, double* o) { sum_residuals<2, 4>(t, r, g, o); }
+
+}  // namespace
+
+int widest_search_lanes() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f")) return 8;
+  if (__builtin_cpu_supports("avx")) return 4;
+  return 2;
+}
+
+search_result search_delays_with(const double* ref, const double* test, int lanes) {
+  static const int widest = widest_search_lanes();
+  if (lanes > widest) lanes = widest;
+  search_result best;
+  double ref_sum = 0;
+  for (int k = COMPARE_BEGIN; k < COMPARE_END; ++k) ref_sum += ref[k] * ref[k];
+  const double ref_norm = std::sqrt(ref_sum);
+  if (ref_norm == 0) {
+    best.kind = SEARCH_SILENT;
+    return best;
+  }
+
+  search_scratch& s = scratch;
+  std::memcpy(s.test, test, ANALYSIS_LENGTH * sizeof(double));
+  std::memset(s.test + ANALYSIS_LENGTH, 0, (PADDED_TEST - ANALYSIS_LENGTH) * sizeof(double));
+  for (int i = 0; i < PADDED_TEST; ++i) s.squares[i] = s.test[i] * s.test[i];
+
+  if (lanes >= 8) {
+    windows_512(s.squares, s.window_sums);
+  } else if (lanes >= 4) {
+    windows_256(s.squares, s.window_sums);
+  } else {
+    windows_128(s.squares, s.window_sums);
+  }
+  // A window without sound ends the search, whatever the delays before it scored.
+  for (int d = 0; d < DELAY_COUNT; ++d) {
+    const double window_norm = std::sqrt(s.window_sums[d]);
+    if (window_norm == 0) {
+      best.kind = SEARCH_SILENT;
+      return best;
+    }
+    s.gains[d] = ref_norm / window_norm;
+  }
+  for (int d = DELAY_COUNT; d < PADDED_DELAYS; ++d) s.gains[d] = 1.0;
+
+  const double* ref_window = ref + COMPARE_BEGIN;
+  if (lanes >= 8) {
+    residuals_512(s.test, ref_window, s.gains, s.residuals);
+  } else if (lanes >= 4) {
+    residuals_256(s.test, ref_window, s.gains, s.residuals);
+  } else {
+    residuals_128(s.test, ref_window, s.gains, s.residuals);
+  }
+
+  for (int d = 0; d < DELAY_COUNT; ++d) {
+    const double gain = s.gains[d];
+    const double score = std::sqrt(s.residuals[d]) / ref_norm;
+    // Only a usable measurement may be kept: the writer scales by the gain.
+    if (!std::isfinite(gain) || !(gain > 0) || !std::isfinite(score)) continue;
+    if (best.kind != SEARCH_FOUND || score < best.score) {
+      best.kind = SEARCH_FOUND;
+      best.delay = DELAY_MIN + d;
+      best.gain = gain;
+      best.score = score;
+    }
+  }
+  return best;
+}
+
+search_result search_delays(const double* ref, const double* test) {
+  return search_delays_with(ref, test, MAX_BLOCK);
+}
+
+void find_offset_and_gain(const track& reference, track& test) {
+  const search_result r = search_delays(reference.analysis.get(), test.analysis.get());
+  if (r.kind == SEARCH_SILENT) std::fputs("No Sound At All.\r\n", stdout);
+  if (r.kind != SEARCH_FOUND) return;
+  test.delay = r.delay;
+  test.gain = r.gain;
+  test.score = r.score;
+}
+
+alignment search_pass(track_slot* slots, int wav_num, std::int32_t& input_wav_length) {
+  alignment a;
+  for (int i = 1; i < wav_num; ++i) {
+    track& t = slots[i].t;
+    find_offset_and_gain(slots[0].t, t);
+    if (t.delay < a.smallest_delay) a.smallest_delay = t.delay;
+    if (a.biggest_delay < t.delay) a.biggest_delay = t.delay;
+    if (a.biggest_gain < t.gain) a.biggest_gain = t.gain;
+    std::printf(t.is_float != 0 ? "FLO %d:" : "INT %d:", i);
+    std::printf("Offset:%5d  "
+                "  Gain:%f  "
+                "  Gain:%f[dB]   "
+                " Score:%f   \r\n",
+                static_cast<int>(t.delay), t.gain, 20.0 * std::log10(t.gain), t.score);
+  }
+  input_wav_length -= a.biggest_delay - a.smallest_delay;
+  std::printf("biggest_delay    : %d\r\n", static_cast<int>(a.biggest_delay));
+  std::printf("smallest_delay   : %d\r\n", static_cast<int>(a.smallest_delay));
+  std::printf("biggest_gain     : %f\r\n", a.biggest_gain);
+  std::printf("input_wav_length : %d\r\n", static_cast<int>(input_wav_length));
+  return a;
+}

@@ -1,0 +1,61 @@
+// The per-file record, the track table and the run-wide values of one run.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+// Most file names per run, the reference included.
+constexpr int MAX_FILES = 10;
+// Frames of every file that the analysis reads; also the shortest length accepted.
+constexpr int ANALYSIS_FRAMES = 44100;
+// Leading filter outputs dropped while the filter settles.
+constexpr int WARMUP_FRAMES = 4100;
+// Filter outputs kept per track.
+constexpr int ANALYSIS_LENGTH = ANALYSIS_FRAMES - WARMUP_FRAMES;
+// Delays searched: DELAY_MIN up to, not including, DELAY_MAX.
+constexpr int DELAY_MIN = -2500;
+constexpr int DELAY_MAX = 7500;
+// One stereo frame of two 32-bit samples.
+constexpr int FRAME_BYTES = 8;
+
+// Every way a run can end; the value is the process exit status.
+enum run_status : int {
+  STATUS_OK = 0,
+  STATUS_TOO_MANY_FILES = 1,
+  STATUS_CANNOT_OPEN = 2,
+  STATUS_CHUNKS_TOO_MUCH = 3,
+  STATUS_NOT_PCM = 4,
+  STATUS_NOT_STEREO = 5,
+  STATUS_NOT_32BIT = 6,
+  STATUS_NO_DATA_CHUNK = 7,
+  STATUS_TOO_SHORT = 8,
+  STATUS_OUTPUT_FAILED = 9,
+  STATUS_NO_MEMORY = 10,
+};
+
+struct track {
+  // Filtered mono signal: element k belongs to data frame k + WARMUP_FRAMES.
+  std::unique_ptr<double[]> analysis;
+  double gain = 1.0;
+  double score = 0.0;
+  std::int32_t delay = 0;
+  // Byte position of the first sample frame in the input file.
+  std::int64_t data_start = 0;
+  int is_float = 0;
+};
+
+struct track_slot {
+  track t;
+  // The input name as given; the output name is formed from it.
+  std::string path;
+  std::FILE* file = nullptr;
+  // Identity of the opened input, so that no output ever replaces an input.
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+};
+
+// Puts the track at its defaults with a new analysis buffer;
+// returns false when the buffer cannot be obtained.
+bool init_track(track& t);

@@ -1,0 +1,120 @@
+#include "output/raw_writer.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "wav/samples.h"
+
+namespace {
+
+// From sample units (full scale 1.0) to 16-bit steps.
+constexpr double FULL_SCALE = 32768;
+// The loudest-scaled track stays this factor below full scale.
+constexpr double HEADROOM = 1.1;
+// Truncating a value lifted by this bias rounds it toward negative infinity.
+constexpr double ROUND_BIAS = 100000;
+// Any biased value beyond this clips, so holding values there keeps the
+// conversion to an integer defined without changing a result.
+constexpr double BIASED_HOLD = 1e9;
+// Input frames converted per block: 64 KiB in, 32 KiB out.
+constexpr int BLOCK_FRAMES = 8192;
+
+bool names_an_input(const std::string& name, const track_slot* slots, int wav_num) {
+  struct stat st {};
+  if (stat(name.c_str(), &st) != 0) return false;
+  for (int i = 0; i < wav_num; ++i) {
+    if (slots[i].device == st.st_dev && slots[i].inode == st.st_ino) return true;
+  }
+  return false;
+}
+
+float int_sample_to_unit(std::int32_t v) { return static_cast<float>(static_cast<double>(v) * INT_SAMPLE_SCALE); }
+
+run_status lose_output(std::FILE* out, const std::string& name, const char* message, const std::string& shown,
+                       run_status status) {
+  std::fclose(out);
+  std::remove(name.c_str());
+  std::printf(message, shown.c_str());
+  return status;
+}
+
+}  // namespace
+
+std::string output_name(const std::string& input_name) {
+  std::string name = input_name.substr(0, input_name.find(".32b.wav"));
+  return name + ".raw";
+}
+
+std::int16_t convert_sample(float sample, double scale, int& clips) {
+  double biased = static_cast<double>(sample) * scale + ROUND_BIAS;
+  if (biased != biased) return 0;
+  biased = biased < -BIASED_HOLD ? -BIASED_HOLD : biased;
+  biased = biased > BIASED_HOLD ? BIASED_HOLD : biased;
+  int result = static_cast<int>(biased) - static_cast<int>(ROUND_BIAS);
+  if (result < -CLIP_WARN || result > CLIP_WARN) ++clips;
+  result = result < -CLIP_LIMIT ? -CLIP_LIMIT : result;
+  result = result > CLIP_LIMIT ? CLIP_LIMIT : result;
+  return static_cast<std::int16_t>(result);
+}
+
+int convert_frames(const unsigned char* in, int frames, int is_float, double scale, unsigned char* out) {
+  int clips = 0;
+  const int samples = frames * 2;
+  for (int n = 0; n < samples; ++n) {
+    const unsigned char* p = in + 4 * n;
+    float sample = is_float != 0 ? load_float_le(p) : int_sample_to_unit(load_int_le(p));
+    auto bits = static_cast<std::uint16_t>(convert_sample(sample, scale, clips));
+    out[2 * n] = static_cast<unsigned char>(bits & 0xFF);
+    out[2 * n + 1] = static_cast<unsigned char>(bits >> 8);
+  }
+  return clips;
+}
+
+run_status write_raw_output(track_slot* slots, int wav_num, int index, const alignment& a,
+                            std::int32_t input_wav_length) {
+  track_slot& slot = slots[index];
+  track& t = slot.t;
+  const std::int64_t start = t.data_start + std::int64_t{t.delay - a.smallest_delay} * FRAME_BYTES;
+  const std::string name = output_name(slot.path);
+  // Never replace an input of this run, whatever the spelling of its name.
+  std::FILE* out = names_an_input(name, slots, wav_num) ? nullptr : std::fopen(name.c_str(), "wb");
+  if (out == nullptr) {
+    std::fputs("Output path is not available.\r\n", stdout);
+    return STATUS_OUTPUT_FAILED;
+  }
+
+  if (fseeko(slot.file, start, SEEK_SET) != 0) {
+    return lose_output(out, name, "Cannot read this file : %s.\r\n", slot.path, STATUS_CANNOT_OPEN);
+  }
+  const double scale = t.gain * FULL_SCALE / (a.biggest_gain * HEADROOM);
+  int clips = 0;
+  static unsigned char in_block[BLOCK_FRAMES * FRAME_BYTES];
+  static unsigned char out_block[BLOCK_FRAMES * 4];
+  for (std::int32_t done = 0; done < input_wav_length;) {
+    const int frames = input_wav_length - done < BLOCK_FRAMES ? input_wav_length - done : BLOCK_FRAMES;
+    const auto want = static_cast<std::size_t>(frames);
+    if (std::fread(in_block, FRAME_BYTES, want, slot.file) != want) {
+      return lose_output(out, name, "Cannot read this file : %s.\r\n", slot.path, STATUS_CANNOT_OPEN);
+    }
+    clips += convert_frames(in_block, frames, t.is_float, scale, out_block);
+    if (std::fwrite(out_block, 4, want, out) != want) {
+      return lose_output(out, name, "Cannot write output file : %s.\r\n", name, STATUS_OUTPUT_FAILED);
+    }
+    done += frames;
+  }
+  if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+    return lose_output(out, name, "Cannot write output file : %s.\r\n", name, STATUS_OUTPUT_FAILED);
+  }
+  if (std::fclose(out) != 0) {
+    std::remove(name.c_str());
+    std::printf("Cannot write output file : %s.\r\n", name.c_str());
+    return STATUS_OUTPUT_FAILED;
+  }
+  if (clips != 0) std::printf(t.is_float != 0 ? "FLO %d: Clipped %d times.\r\n" : "INT %d: Clipped %d times.\r\n", index, clips);
+  t.analysis.reset();
+  std::fclose(slot.file);
+  slot.file = nullptr;
+  return STATUS_OK;
+}

@@ -1,0 +1,178 @@
+#include "wav/wav_header.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Chunks other than "fmt " and "data" that one file may hold before its data,
+// shared by both searches; a search that ends with none left fails.
+constexpr int CHUNK_BUDGET = 10;
+constexpr std::uint16_t TAG_INTEGER = 1;
+constexpr std::uint16_t TAG_FLOAT = 3;
+constexpr std::uint16_t TAG_EXTENSIBLE = 0xFFFE;
+// Bytes of the fmt body read before its remainder is skipped.
+constexpr std::int64_t FMT_FIELDS_BYTES = 12;
+// An extensible fmt body names its sample format in bytes 24..39.
+constexpr std::int64_t FMT_EXTENSIBLE_BYTES = 40;
+constexpr unsigned char IEEE_FLOAT_GUID[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                               0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+struct header_walk {
+  std::FILE* in;
+  unsigned char id[5];
+  int budget;
+};
+
+enum search_result { FOUND, NOT_FOUND };
+
+bool read_exact(std::FILE* in, void* out, std::size_t n) { return std::fread(out, 1, n, in) == n; }
+
+bool read_u16(std::FILE* in, std::uint16_t& v) {
+  unsigned char b[2];
+  if (!read_exact(in, b, 2)) return false;
+  v = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
+  return true;
+}
+
+bool read_u32(std::FILE* in, std::uint32_t& v) {
+  unsigned char b[4];
+  if (!read_exact(in, b, 4)) return false;
+  v = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+      (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+  return true;
+}
+
+// A seek past the end succeeds; the read after it then comes up short.
+bool skip_bytes(std::FILE* in, std::int64_t n) { return n <= 0 || fseeko(in, n, SEEK_CUR) == 0; }
+
+// RIFF pads an odd-sized body with one byte.
+std::int64_t padded(std::int32_t size) { return size <= 0 ? 0 : std::int64_t{size} + (size & 1); }
+
+bool read_id(header_walk& w) { return read_exact(w.in, w.id, 4); }
+
+// On entry `w.id` holds the id just read and the stream stands at that
+// chunk's size field. Skips other chunks while the budget lasts.
+search_result find_chunk(header_walk& w, const char* wanted) {
+  while (std::memcmp(w.id, wanted, 4) != 0 && w.budget != 0) {
+    std::printf("skipped unknown chunk '%s' while searching '%s'.\r\n", printable_chunk_id(w.id).c_str(),
+                wanted);
+    std::uint32_t size = 0;
+    if (!read_u32(w.in, size)) return NOT_FOUND;
+    if (!skip_bytes(w.in, padded(static_cast<std::int32_t>(size)))) return NOT_FOUND;
+    if (!read_id(w)) return NOT_FOUND;
+    --w.budget;
+  }
+  return w.budget == 0 ? NOT_FOUND : FOUND;
+}
+
+// Opens without blocking (a fifo would wait for a writer) and accepts only
+// regular files, whose length bounds every later read.
+std::FILE* open_regular(const char* name, struct stat& st) {
+  int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* in = fdopen(fd, "rb");
+  if (in == nullptr) close(fd);
+  return in;
+}
+
+run_status fail(const char* message, run_status status) {
+  std::fputs(message, stdout);
+  return status;
+}
+
+// From the fmt chunk's size field on; the stream stands there.
+run_status read_format(header_walk& w, track& t) {
+  const run_status cut = STATUS_NO_DATA_CHUNK;
+  const char* cut_message = "There are no data chunk.\r\n";
+  std::uint32_t fmt_size_field = 0;
+  std::uint16_t tag = 0;
+  std::uint16_t channels = 0;
+  std::uint32_t rate = 0;
+  std::uint32_t byte_rate = 0;
+  if (!read_u32(w.in, fmt_size_field) || !read_u16(w.in, tag)) return fail(cut_message, cut);
+  if (tag != TAG_INTEGER && tag != TAG_FLOAT && tag != TAG_EXTENSIBLE) {
+    std::printf("This is not a linear(integer) or float PCM. %u\r\n", unsigned{tag});
+    return STATUS_NOT_PCM;
+  }
+  if (tag == TAG_FLOAT) t.is_float = 1;
+  if (!read_u16(w.in, channels)) return fail(cut_message, cut);
+  if (channels != 2) return fail("This is not a stereo file.\r\n", STATUS_NOT_STEREO);
+  if (!read_u32(w.in, rate)) return fail(cut_message, cut);
+  if (rate != 44100) std::fputs("Note: using sample rate other than 44.1kHz is not recommended.\r\n", stdout);
+  if (!read_u32(w.in, byte_rate)) return fail(cut_message, cut);
+  if (std::uint64_t{byte_rate} != std::uint64_t{rate} * FRAME_BYTES) {
+    return fail("This is not a 32bit depth wave file.\r\n", STATUS_NOT_32BIT);
+  }
+  std::int64_t body = padded(static_cast<std::int32_t>(fmt_size_field));
+  std::int64_t done = FMT_FIELDS_BYTES;
+  if (tag == TAG_EXTENSIBLE && static_cast<std::int32_t>(fmt_size_field) >= FMT_EXTENSIBLE_BYTES) {
+    unsigned char extension[FMT_EXTENSIBLE_BYTES - FMT_FIELDS_BYTES];
+    if (!read_exact(w.in, extension, sizeof extension)) return fail(cut_message, cut);
+    if (std::memcmp(extension + 12, IEEE_FLOAT_GUID, sizeof IEEE_FLOAT_GUID) == 0) t.is_float = 1;
+    done = FMT_EXTENSIBLE_BYTES;
+  }
+  if (!skip_bytes(w.in, body - done)) return fail(cut_message, cut);
+  return STATUS_OK;
+}
+
+}  // namespace
+
+std::string printable_chunk_id(const unsigned char* id) {
+  std::string text;
+  for (int i = 0; i < 4 && id[i] != 0; ++i) text += (id[i] >= 0x20 && id[i] <= 0x7E) ? static_cast<char>(id[i]) : '?';
+  return text;
+}
+
+run_status read_wav_header(track_slot& slot, const char* name, std::uint64_t& data_size) {
+  slot.path = name;
+  struct stat st {};
+  slot.file = open_regular(name, st);
+  if (slot.file == nullptr) {
+    std::printf("Cannot open this file : %s.\r\n", name);
+    return STATUS_CANNOT_OPEN;
+  }
+  slot.device = st.st_dev;
+  slot.inode = st.st_ino;
+
+  header_walk w{slot.file, {0, 0, 0, 0, 0}, CHUNK_BUDGET};
+  const char* no_fmt = "Chunks too much.\r\n";
+  std::uint32_t riff_size = 0;
+  if (!read_id(w)) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
+  if (std::memcmp(w.id, "RIFF", 4) != 0) std::printf("RIFF != %s\r\n", printable_chunk_id(w.id).c_str());
+  if (!read_u32(w.in, riff_size) || !read_id(w)) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
+  if (std::memcmp(w.id, "WAVE", 4) != 0) std::printf("WAVE != %s\r\n", printable_chunk_id(w.id).c_str());
+  if (!read_id(w) || find_chunk(w, "fmt ") != FOUND) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
+
+  run_status status = read_format(w, slot.t);
+  if (status != STATUS_OK) return status;
+
+  std::uint32_t size_field = 0;
+  if (!read_id(w) || find_chunk(w, "data") != FOUND || !read_u32(w.in, size_field)) {
+    return fail("There are no data chunk.\r\n", STATUS_NO_DATA_CHUNK);
+  }
+  // The size field of a streamed or damaged file may promise more than is
+  // there; only bytes that exist are ever read.
+  std::int64_t position = ftello(w.in);
+  std::int64_t held = position < 0 ? 0 : static_cast<std::int64_t>(st.st_size) - position;
+  if (held < 0) held = 0;
+  data_size = size_field;
+  if (static_cast<std::uint64_t>(held) < data_size) {
+    data_size = static_cast<std::uint64_t>(held);
+    std::printf("Note: data chunk is longer than the file; using %lld bytes.\r\n", static_cast<long long>(held));
+  }
+  return STATUS_OK;
+}

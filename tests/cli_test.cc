@@ -1,0 +1,220 @@
+// eqalign run as a user runs it: arguments, standard output, exit status and
+// the files left behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "signals.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string USAGE =
+    "Eqalign ver.1.1.0 (https://eqalign.example.org/)\r\n"
+    " Equalize offset and gain of 32bit float or int 44100Hz wav files.\r\n"
+    "  Then output them as raw, to perform an abc/hr test.\r\n\r\n"
+    "    usage:  eqalign original.wav lossy1.wav lossy2.wav.....\r\n\r\n"
+    "detectable offset: -2500 ~ 7500[sample]. Yulewalk filter for 44.1k is used.\r\n";
+
+std::string banner(const std::string& name) { return BANNER_START + name + "\r\n"; }
+
+bool exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
+
+// Frames of silence, as a valid integer WAV.
+bytes silent_wav(std::int64_t data_bytes) { return wav_bytes({.data = bytes(static_cast<std::size_t>(data_bytes), 0)}); }
+
+// The reference's material: a little over a second of music.
+constexpr int SET_FRAMES = 50000;
+
+bytes decode_wav(const std::vector<double>& source, int delay, double gain, bool is_float) {
+  const std::vector<double> d = decode_of(source, SET_FRAMES, delay, gain, 0.0, 1);
+  return is_float ? wav_bytes({.format_tag = 3, .data = as_float_frames(d)}) : wav_bytes({.data = as_int_frames(d)});
+}
+
+TEST(CommandLine, FewerThanTwoNamesPrintTheUsage) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"only.wav"}}) {
+    const run_result r = run_eqalign(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, USAGE);
+  }
+}
+
+TEST(CommandLine, ElevenNamesAreTooManyAndNoneIsOpened) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 11; ++i) names.push_back("missing" + std::to_string(i) + ".wav");
+  const run_result r = run_eqalign(names);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, banner("missing0.wav") + "wav_num 11 is too much.\r\n");
+}
+
+TEST(CommandLine, TheFirstFailingFileEndsTheRunAndLaterOnesAreNeverOpened) {
+  scratch_dir dir;
+  dir.put("-ref.wav", wav_bytes({.before_fmt = {{"LIST", bytes(4, 0)}}, .data = bytes(800, 0)}));
+  dir.put("b.wav", wav_bytes({.rate = 48000, .data = bytes(800, 0)}));
+  dir.put("d.wav", wav_bytes({.format_tag = 2}));  // would fail with status 4 if read
+  const run_result r = run_eqalign({"-ref.wav", "b.wav", "c.wav", "d.wav"}, dir.path);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, banner("-ref.wav") + "skipped unknown chunk 'LIST' while searching 'fmt '.\r\n" +
+                       "Note: using sample rate other than 44.1kHz is not recommended.\r\n" +
+                       "Cannot open this file : c.wav.\r\n");
+}
+
+TEST(CommandLine, HeaderFaultsEndTheRunWithTheirStatus) {
+  const bytes HEADER = wav_bytes({});
+  struct row {
+    bytes wav;
+    int status;
+    std::string last;
+  };
+  const row rows[] = {
+      {{}, 3, "Chunks too much.\r\n"},
+      {wav_bytes({.format_tag = 2, .channels = 1}), 4, "This is not a linear(integer) or float PCM. 2\r\n"},
+      {wav_bytes({.channels = 1}), 5, "This is not a stereo file.\r\n"},
+      {wav_bytes({.byte_rate = 176400}), 6, "This is not a 32bit depth wave file.\r\n"},
+      {bytes(HEADER.begin(), HEADER.begin() + 40), 7, "There are no data chunk.\r\n"},
+  };
+  for (const row& r : rows) {
+    scratch_dir dir;
+    dir.put("ref.wav", silent_wav(8));
+    dir.put("bad.wav", r.wav);
+    const run_result out = run_eqalign({"ref.wav", "bad.wav"}, dir.path);
+    EXPECT_EQ(out.status, r.status);
+    EXPECT_EQ(out.out, banner("ref.wav") + r.last);
+  }
+}
+
+TEST(CommandLine, TheShortestRealDataDecidesTheLength) {
+  struct row {
+    std::int64_t field;
+    std::int64_t held;
+    std::string lines;
+    int status;
+  };
+  const row rows[] = {
+      {352799, 352799, "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n", 8},
+      {2147483648LL, 1000, "Note: data chunk is longer than the file; using 1000 bytes.\r\n"
+                           "input_wav_length : 125\r\nINPUT FILES TOO SHORT.\r\n", 8},
+      {4294967295LL, 352798, "Note: data chunk is longer than the file; using 352798 bytes.\r\n"
+                             "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n", 8},
+  };
+  for (const row& r : rows) {
+    scratch_dir dir;
+    dir.put("ref.wav", silent_wav(400000));
+    dir.put("short.wav", wav_bytes({.data_size = r.field, .data = bytes(static_cast<std::size_t>(r.held), 0)}));
+    const run_result out = run_eqalign({"ref.wav", "short.wav"}, dir.path);
+    EXPECT_EQ(out.status, r.status) << r.field;
+    EXPECT_EQ(out.out, banner("ref.wav") + r.lines);
+  }
+}
+
+TEST(CompleteRun, AlignedCopiesComeOutIdenticalAndTheReportIsExact) {
+  scratch_dir dir;
+  const std::vector<double> source = music(SET_FRAMES + 400, 21);
+  dir.put("ref.32b.wav", decode_wav(source, 0, 1.0, true));
+  dir.put("early.32b.wav", decode_wav(source, -10, 1.0, true));
+  dir.put("late.32b.wav", decode_wav(source, 200, 1.0, true));
+  const run_result r = run_eqalign({"ref.32b.wav", "early.32b.wav", "late.32b.wav"}, dir.path);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, banner("ref.32b.wav") +
+                       "input_wav_length : 50000\r\n"
+                       // Its analysis began 10 frames into the music: a hair off exact.
+                       "FLO 1:Offset:  -10    Gain:1.000000    Gain:-0.000000[dB]    Score:0.000000   \r\n"
+                       "FLO 2:Offset:  200    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
+                       "biggest_delay    : 200\r\n"
+                       "smallest_delay   : -10\r\n"
+                       "biggest_gain     : 1.000000\r\n"
+                       "input_wav_length : 49790\r\n");
+  const bytes ref = read_bytes(dir / "ref.raw");
+  EXPECT_EQ(ref.size(), 49790u * 4);
+  EXPECT_EQ(read_bytes(dir / "early.raw"), ref);
+  EXPECT_EQ(read_bytes(dir / "late.raw"), ref);
+  // The reference starts at its frame 10: -smallest_delay.
+  const double scale = 32768 / 1.1;
+  const auto first = static_cast<std::int16_t>(ref[0] | (ref[1] << 8));
+  const double expected = std::floor(static_cast<double>(static_cast<float>(source[20])) * scale);
+  EXPECT_EQ(first, static_cast<std::int16_t>(expected));
+}
+
+TEST(CompleteRun, IntegerAndScaledTracksAreLevelMatched) {
+  scratch_dir dir;
+  const std::vector<double> source = music(SET_FRAMES + 3000, 22);
+  dir.put("ref.wav", decode_wav(source, 0, 0.5, false));
+  dir.put("loud.wav", decode_wav(source, 2112, 1.0, false));  // reference at half the level
+  const run_result r = run_eqalign({"ref.wav", "loud.wav"}, dir.path);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("INT 1:Offset: 2112    Gain:0.500000    Gain:-6.020600[dB]"), std::string::npos) << r.out;
+  const bytes a = read_bytes(dir / "ref.wav.raw");
+  const bytes b = read_bytes(dir / "loud.wav.raw");
+  ASSERT_EQ(a.size(), b.size());
+  ASSERT_EQ(a.size(), (SET_FRAMES - 2112) * 4u);
+  int worst = 0;
+  for (std::size_t i = 0; i < a.size(); i += 2) {
+    const int x = static_cast<std::int16_t>(a[i] | (a[i + 1] << 8));
+    const int y = static_cast<std::int16_t>(b[i] | (b[i + 1] << 8));
+    worst = std::max(worst, std::abs(x - y));
+  }
+  EXPECT_LE(worst, 1);
+}
+
+TEST(CompleteRun, ClippedSamplesAreCountedPerTrack) {
+  scratch_dir dir;
+  const std::vector<double> source = music(SET_FRAMES, 23);
+  std::vector<double> hot = decode_of(source, SET_FRAMES, 0, 1.0, 0.0, 1);
+  for (int i = 45000; i < 45006; ++i) hot[2 * static_cast<std::size_t>(i)] = 3.0;  // 3 x full scale
+  hot[2 * 46000 + 1] = std::numeric_limits<double>::infinity();
+  dir.put("ref.wav", decode_wav(source, 0, 1.0, true));
+  dir.put("hot.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(hot)}));
+  const run_result r = run_eqalign({"ref.wav", "hot.wav"}, dir.path);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.out.ends_with("FLO 1: Clipped 7 times.\r\n")) << r.out;
+}
+
+TEST(CompleteRun, AnOutputThatCannotBeCreatedStopsTheRun) {
+  scratch_dir dir;
+  const std::vector<double> source = music(SET_FRAMES, 24);
+  for (const char* name : {"a.32b.wav", "b.32b.wav", "c.32b.wav", "d.32b.wav"}) {
+    dir.put(name, decode_wav(source, 0, 1.0, false));
+  }
+  std::filesystem::create_directory(dir / "c.raw");  // no file can be made there
+  const run_result r = run_eqalign({"a.32b.wav", "b.32b.wav", "c.32b.wav", "d.32b.wav"}, dir.path);
+  EXPECT_EQ(r.status, 9);
+  EXPECT_TRUE(r.out.ends_with("input_wav_length : 50000\r\nOutput path is not available.\r\n")) << r.out;
+  EXPECT_EQ(read_bytes(dir / "a.raw").size(), 50000u * 4);
+  EXPECT_EQ(read_bytes(dir / "b.raw").size(), 50000u * 4);
+  EXPECT_FALSE(exists(dir / "d.raw"));
+}
+
+TEST(CompleteRun, AFullDiskLeavesNoHalfWrittenOutput) {
+  scratch_dir dir;
+  const std::vector<double> source = music(SET_FRAMES, 25);
+  dir.put("a.wav", decode_wav(source, 0, 1.0, true));
+  dir.put("b.wav", decode_wav(source, 0, 1.0, true));
+  std::filesystem::create_symlink("/dev/full", dir / "b.wav.raw");
+  const run_result r = run_eqalign({"a.wav", "b.wav"}, dir.path);
+  EXPECT_EQ(r.status, 9);
+  EXPECT_TRUE(r.out.ends_with("Cannot write output file : b.wav.raw.\r\n")) << r.out;
+  EXPECT_EQ(read_bytes(dir / "a.wav.raw").size(), 50000u * 4);
+  EXPECT_FALSE(exists(dir / "b.wav.raw"));
+}
+
+TEST(CompleteRun, AnInputIsNeverOverwritten) {
+  scratch_dir dir;
+  const std::vector<double> source = music(SET_FRAMES, 26);
+  const bytes a = decode_wav(source, 0, 1.0, true);
+  dir.put("x.wav", a);
+  dir.put("x.wav.raw", a);  // the first output's name is the second input
+  const run_result r = run_eqalign({"x.wav", "x.wav.raw"}, dir.path);
+  EXPECT_EQ(r.status, 9);
+  EXPECT_TRUE(r.out.ends_with("Output path is not available.\r\n")) << r.out;
+  EXPECT_EQ(read_bytes(dir / "x.wav.raw"), a);
+  // The same file reached through another name.
+  dir.put("song.32b.wav", a);
+  ASSERT_EQ(link((dir / "song.32b.wav").c_str(), (dir / "song.raw").c_str()), 0);
+  const run_result linked = run_eqalign({"song.32b.wav", "x.wav"}, dir.path);
+  EXPECT_EQ(linked.status, 9);
+  EXPECT_EQ(read_bytes(dir / "song.32b.wav"), a);
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+#include "output/raw_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "wav_bytes.h"
+
+namespace {
+
+TEST(OutputName, TheFirstDotThirtyTwoBitWavIsCutAndRawAppended) {
+  EXPECT_EQ(output_name("song.32b.wav"), "song.raw");
+  EXPECT_EQ(output_name("song.wav"), "song.wav.raw");
+  EXPECT_EQ(output_name("a.32b.wav.b.32b.wav"), "a.raw");
+  EXPECT_EQ(output_name("x.32B.WAV"), "x.32B.WAV.raw");
+  EXPECT_EQ(output_name("dir.32b.wav/take.32b.wav"), "dir.raw");
+  EXPECT_EQ(output_name(std::string(5000, 'n') + ".32b.wav"), std::string(5000, 'n') + ".raw");
+}
+
+TEST(ConvertSample, RoundsDownAndCountsAndHoldsClippedValues) {
+  const float inf = std::numeric_limits<float>::infinity();
+  struct row {
+    float product;
+    int written;
+    int counted;
+  };
+  const row rows[] = {
+      {0.999f, 0, 0},          {-0.001f, -1, 0},       {32500.9f, 32500, 0},     {32501.0f, 32501, 1},
+      {32700.9f, 32700, 1},    {40000.0f, 32700, 1},   {-32500.0f, -32500, 0},   {-32500.5f, -32501, 1},
+      {-32700.5f, -32700, 1},  {-99999.0f, -32700, 1}, {-1e6f, -32700, 1},       {3e38f, 32700, 1},
+      {-3e38f, -32700, 1},     {inf, 32700, 1},        {-inf, -32700, 1},        {std::nanf(""), 0, 0},
+  };
+  for (const row& r : rows) {
+    int clips = 0;
+    EXPECT_EQ(convert_sample(r.product, 1.0, clips), r.written) << r.product;
+    EXPECT_EQ(clips, r.counted) << r.product;
+  }
+}
+
+TEST(ConvertFrames, FullScaleIntegersAtTheReferenceScaleAndTheByteOrder) {
+  // The reference of a run whose biggest gain is 1.0: scale 32768 / 1.1.
+  const double scale = 1.0 * 32768 / (1.0 * 1.1);
+  unsigned char out[8];
+  EXPECT_EQ(convert_frames(int_frames({2147483647, -2147483647 - 1}).data(), 1, 0, scale, out), 0);
+  EXPECT_EQ(out[0] | (out[1] << 8), 29789);
+  EXPECT_EQ(static_cast<std::int16_t>(out[2] | (out[3] << 8)), -29790);
+
+  EXPECT_EQ(convert_frames(float_frames({-2.0f, 32700.0f, -32700.0f, 5.0f}).data(), 2, 1, 1.0, out), 2);
+  const unsigned char expected[8] = {0xFE, 0xFF, 0xBC, 0x7F, 0x44, 0x80, 0x05, 0x00};
+  EXPECT_EQ(bytes(out, out + 8), bytes(expected, expected + 8));
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+// Deterministic test sounds: a music-like stereo signal, shifted and scaled copies.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "wav_bytes.h"
+
+// A small linear congruential generator, so that every platform makes the same sound.
+struct noise_source {
+  std::uint64_t state;
+  double next() {  // uniform in [-1, 1)
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<double>(state >> 11) / 4503599627370496.0 - 1.0;
+  }
+};
+
+// Interleaved stereo values of full scale 1.0: a few notes with harmonics,
+// changing every quarter second, and a little noise, so that no two delays
+// look alike.
+inline std::vector<double> music(int frames, std::uint64_t seed) {
+  std::vector<double> out(static_cast<std::size_t>(frames) * 2);
+  noise_source noise{seed};
+  const double pi = 3.14159265358979323846;
+  double freq[3] = {220, 277.2, 329.6};
+  for (int n = 0; n < frames; ++n) {
+    if (n % 11025 == 0) {
+      for (double& f : freq) f = 110.0 * std::pow(2.0, (noise.next() + 1.0) * 2.0);
+    }
+    const double t = n / 44100.0;
+    double v = 0;
+    for (int i = 0; i < 3; ++i) {
+      for (int h = 1; h <= 4; ++h) v += std::sin(2 * pi * freq[i] * h * t + i) / (h * 6.0);
+    }
+    const double envelope = 0.6 + 0.4 * std::sin(2 * pi * 1.3 * t);
+    const double shared = 0.05 * noise.next();
+    out[2 * n] = 0.5 * envelope * v + shared;
+    out[2 * n + 1] = 0.45 * envelope * v - shared + 0.02 * noise.next();
+  }
+  return out;
+}
+
+// The frames of `source` that a decode delayed by `delay` frames and scaled by
+// `gain` would hold, with noise of amplitude `noise_level`; silence where the
+// source has nothing.
+inline std::vector<double> decode_of(const std::vector<double>& source, int frames, int delay, double gain,
+                                     double noise_level, std::uint64_t seed) {
+  std::vector<double> out(static_cast<std::size_t>(frames) * 2, 0.0);
+  noise_source noise{seed};
+  const int source_frames = static_cast<int>(source.size() / 2);
+  for (int n = 0; n < frames; ++n) {
+    const int from = n - delay;
+    for (int c = 0; c < 2; ++c) {
+      double v = (from >= 0 && from < source_frames) ? source[2 * from + c] * gain : 0.0;
+      out[2 * n + c] = v + noise_level * noise.next();
+    }
+  }
+  return out;
+}
+
+inline bytes as_float_frames(const std::vector<double>& v) {
+  std::vector<float> f(v.begin(), v.end());
+  return float_frames(f);
+}
+
+inline bytes as_int_frames(const std::vector<double>& v) {
+  std::vector<std::int32_t> s;
+  s.reserve(v.size());
+  for (double x : v) {
+    double scaled = std::round(x * 2147483647.0);
+    scaled = scaled > 2147483647.0 ? 2147483647.0 : (scaled < -2147483648.0 ? -2147483648.0 : scaled);
+    s.push_back(static_cast<std::int32_t>(scaled));
+  }
+  return int_frames(s);
+}
