@@ -1,39 +1,16 @@
-// A scratch folder per test and a way to run the eqalign binary as a user would.
+// A way to run the eqalign binary as a user would.
 #pragma once
 
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "wav_bytes.h"
+#include "scratch_dir.h"
 
 extern char** environ;
-
-// A fresh folder inside the test's working folder, removed afterwards.
-struct scratch_dir {
-  std::filesystem::path path;
-  scratch_dir() {
-    std::string tmpl = (std::filesystem::current_path() / "scratch.XXXXXX").string();
-    path = mkdtemp(tmpl.data());
-  }
-  ~scratch_dir() {
-    std::error_code ec;
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path, ec);
-  }
-  scratch_dir(const scratch_dir&) = delete;
-  scratch_dir& operator=(const scratch_dir&) = delete;
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-  std::string put(const std::string& name, const bytes& b) const {
-    std::string p = *this / name;
-    write_bytes(p, b);
-    return p;
-  }
-};
 
 struct run_result {
   int status = -1;

@@ -2,8 +2,9 @@
 
 #include <sys/stat.h>
 
-#include <cmath>
+#include <bit>
 #include <cstdio>
+#include <cstring>
 
 #include "wav/samples.h"
 
@@ -18,8 +19,9 @@ constexpr double ROUND_BIAS = 100000;
 // Any biased value beyond this clips, so holding values there keeps the
 // conversion to an integer defined without changing a result.
 constexpr double BIASED_HOLD = 1e9;
-// Input frames converted per block: 64 KiB in, 32 KiB out.
-constexpr int BLOCK_FRAMES = 8192;
+// Input frames converted per block: 512 KiB in, 256 KiB out. Fewer, larger
+// reads and writes roughly double the throughput over 64 KiB blocks.
+constexpr int BLOCK_FRAMES = 65536;
 
 bool names_an_input(const std::string& name, const track_slot* slots, int wav_num) {
   struct stat st {};
@@ -29,8 +31,6 @@ bool names_an_input(const std::string& name, const track_slot* slots, int wav_nu
   }
   return false;
 }
-
-float int_sample_to_unit(std::int32_t v) { return static_cast<float>(static_cast<double>(v) * INT_SAMPLE_SCALE); }
 
 run_status lose_output(std::FILE* out, const std::string& name, const char* message, const std::string& shown,
                        run_status status) {
@@ -47,29 +47,66 @@ std::string output_name(const std::string& input_name) {
   return name + ".raw";
 }
 
-std::int16_t convert_sample(float sample, double scale, int& clips) {
+namespace {
+
+// Branch-free, so that the compiler converts a whole vector of samples at once.
+[[gnu::always_inline]] inline std::int16_t convert_one(float sample, double scale, int& clips) {
+  // Plain ifs on values: a conditional of two lvalues would take their
+  // addresses and keep the loop from being vectorised.
   double biased = static_cast<double>(sample) * scale + ROUND_BIAS;
-  if (biased != biased) return 0;
-  biased = biased < -BIASED_HOLD ? -BIASED_HOLD : biased;
-  biased = biased > BIASED_HOLD ? BIASED_HOLD : biased;
+  if (biased != biased) biased = ROUND_BIAS;  // NaN writes 0
+  if (biased < -BIASED_HOLD) biased = -BIASED_HOLD;
+  if (biased > BIASED_HOLD) biased = BIASED_HOLD;
   int result = static_cast<int>(biased) - static_cast<int>(ROUND_BIAS);
-  if (result < -CLIP_WARN || result > CLIP_WARN) ++clips;
-  result = result < -CLIP_LIMIT ? -CLIP_LIMIT : result;
-  result = result > CLIP_LIMIT ? CLIP_LIMIT : result;
+  clips += static_cast<int>(result < -CLIP_WARN) | static_cast<int>(result > CLIP_WARN);
+  if (result < -CLIP_LIMIT) result = -CLIP_LIMIT;
+  if (result > CLIP_LIMIT) result = CLIP_LIMIT;
   return static_cast<std::int16_t>(result);
 }
 
-int convert_frames(const unsigned char* in, int frames, int is_float, double scale, unsigned char* out) {
+[[gnu::always_inline]] inline float int_sample_to_unit(std::int32_t v) {
+  return static_cast<float>(static_cast<double>(v) * INT_SAMPLE_SCALE);
+}
+
+// A clone per vector width is picked at run time.
+template <bool IS_FLOAT>
+[[gnu::always_inline]] inline int convert_samples(const unsigned char* in, int samples, double scale,
+                                                  std::int16_t* out) {
   int clips = 0;
-  const int samples = frames * 2;
   for (int n = 0; n < samples; ++n) {
-    const unsigned char* p = in + 4 * n;
-    float sample = is_float != 0 ? load_float_le(p) : int_sample_to_unit(load_int_le(p));
-    auto bits = static_cast<std::uint16_t>(convert_sample(sample, scale, clips));
-    out[2 * n] = static_cast<unsigned char>(bits & 0xFF);
-    out[2 * n + 1] = static_cast<unsigned char>(bits >> 8);
+    float sample;
+    if constexpr (IS_FLOAT) {
+      std::memcpy(&sample, in + 4 * n, 4);
+    } else {
+      std::int32_t v;
+      std::memcpy(&v, in + 4 * n, 4);
+      sample = int_sample_to_unit(v);
+    }
+    out[n] = convert_one(sample, scale, clips);
   }
   return clips;
+}
+
+[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]] int convert_float_samples(const unsigned char* in, int samples,
+                                                                               double scale, std::int16_t* out) {
+  return convert_samples<true>(in, samples, scale, out);
+}
+
+[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]] int convert_int_samples(const unsigned char* in, int samples,
+                                                                             double scale, std::int16_t* out) {
+  return convert_samples<false>(in, samples, scale, out);
+}
+
+}  // namespace
+
+std::int16_t convert_sample(float sample, double scale, int& clips) { return convert_one(sample, scale, clips); }
+
+int convert_frames(const unsigned char* in, int frames, int is_float, double scale, unsigned char* out) {
+  // Samples are little-endian in the file and in memory on every target built for.
+  static_assert(std::endian::native == std::endian::little);
+  std::int16_t* samples = reinterpret_cast<std::int16_t*>(out);
+  return is_float != 0 ? convert_float_samples(in, 2 * frames, scale, samples)
+                       : convert_int_samples(in, 2 * frames, scale, samples);
 }
 
 run_status write_raw_output(track_slot* slots, int wav_num, int index, const alignment& a,
@@ -91,7 +128,7 @@ run_status write_raw_output(track_slot* slots, int wav_num, int index, const ali
   const double scale = t.gain * FULL_SCALE / (a.biggest_gain * HEADROOM);
   int clips = 0;
   static unsigned char in_block[BLOCK_FRAMES * FRAME_BYTES];
-  static unsigned char out_block[BLOCK_FRAMES * 4];
+  alignas(16) static unsigned char out_block[BLOCK_FRAMES * 4];
   for (std::int32_t done = 0; done < input_wav_length;) {
     const int frames = input_wav_length - done < BLOCK_FRAMES ? input_wav_length - done : BLOCK_FRAMES;
     const auto want = static_cast<std::size_t>(frames);

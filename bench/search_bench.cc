@@ -1,0 +1,54 @@
+// The search of one track, fast and plain, and the capture of one track.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+
+#include "analysis/filter.h"
+#include "plain_search.h"
+#include "signals.h"
+#include "scratch_dir.h"
+#include "wav/wav_header.h"
+
+namespace {
+
+std::vector<double> analysis_of(std::uint64_t seed, int offset) {
+  const std::vector<double> m = music(ANALYSIS_LENGTH + 8000, seed);
+  std::vector<double> s(ANALYSIS_LENGTH);
+  for (int i = 0; i < ANALYSIS_LENGTH; ++i) s[static_cast<std::size_t>(i)] = m[2 * static_cast<std::size_t>(i + offset)];
+  return s;
+}
+
+void BM_search_fast(benchmark::State& state) {
+  const std::vector<double> ref = analysis_of(1, 3000);
+  const std::vector<double> test = analysis_of(1, 3576);
+  const int lanes = static_cast<int>(state.range(0));
+  for (auto _ : state) benchmark::DoNotOptimize(search_delays_with(ref.data(), test.data(), lanes));
+  state.SetLabel(std::to_string(std::min(lanes, widest_search_lanes())) + " lanes");
+}
+BENCHMARK(BM_search_fast)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond);
+
+void BM_search_plain(benchmark::State& state) {
+  const std::vector<double> ref = analysis_of(1, 3000);
+  const std::vector<double> test = analysis_of(1, 3576);
+  for (auto _ : state) benchmark::DoNotOptimize(plain_search(ref.data(), test.data()));
+}
+BENCHMARK(BM_search_plain)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_capture(benchmark::State& state) {
+  scratch_dir dir;
+  const std::string path =
+      dir.put("capture.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(music(ANALYSIS_FRAMES, 2))}));
+  track_slot slot;
+  if (!init_track(slot.t)) state.SkipWithError("no memory");
+  std::uint64_t size = 0;
+  if (read_wav_header(slot, path.c_str(), size) != STATUS_OK) state.SkipWithError("header");
+  const std::int64_t start = ftello(slot.file);
+  for (auto _ : state) {
+    fseeko(slot.file, start, SEEK_SET);
+    benchmark::DoNotOptimize(capture_analysis(slot));
+  }
+  std::fclose(slot.file);
+}
+BENCHMARK(BM_capture)->Unit(benchmark::kMillisecond);
+
+}  // namespace
