@@ -85,6 +85,20 @@ TEST(CommandLine, HeaderFaultsEndTheRunWithTheirStatus) {
   }
 }
 
+TEST(CommandLine, TenFilesAreAccepted) {
+  scratch_dir dir;
+  const std::vector<double> source = music(SET_FRAMES, 27);
+  std::vector<std::string> names;
+  for (int i = 0; i < 10; ++i) {
+    names.push_back(std::string("t").append(std::to_string(i)).append(".wav"));
+    dir.put(names.back(), decode_wav(source, i, 1.0, i % 2 == 0));
+  }
+  const run_result r = run_eqalign(names, dir.path);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("INT 9:Offset:    9"), std::string::npos) << r.out;
+  EXPECT_TRUE(exists(dir / "t9.wav.raw"));
+}
+
 TEST(CommandLine, TheShortestRealDataDecidesTheLength) {
   struct row {
     std::int64_t field;
@@ -92,7 +106,14 @@ TEST(CommandLine, TheShortestRealDataDecidesTheLength) {
     std::string lines;
     int status;
   };
+  const std::string silent_run =
+      "No Sound At All.\r\n"
+      "INT 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
+      "biggest_delay    : 0\r\nsmallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\n"
+      "input_wav_length : 44100\r\n";
   const row rows[] = {
+      {352800, 352800, "input_wav_length : 44100\r\n" + silent_run, 0},
+      {352807, 352807, "input_wav_length : 44100\r\n" + silent_run, 0},
       {352799, 352799, "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n", 8},
       {2147483648LL, 1000, "Note: data chunk is longer than the file; using 1000 bytes.\r\n"
                            "input_wav_length : 125\r\nINPUT FILES TOO SHORT.\r\n", 8},
@@ -199,7 +220,7 @@ TEST(CompleteRun, AFullDiskLeavesNoHalfWrittenOutput) {
   EXPECT_FALSE(exists(dir / "b.wav.raw"));
 }
 
-TEST(CompleteRun, AnInputIsNeverOverwritten) {
+TEST(CompleteRun, NoFileOfTheRunIsEverReplaced) {
   scratch_dir dir;
   const std::vector<double> source = music(SET_FRAMES, 26);
   const bytes a = decode_wav(source, 0, 1.0, true);
@@ -215,6 +236,17 @@ TEST(CompleteRun, AnInputIsNeverOverwritten) {
   const run_result linked = run_eqalign({"song.32b.wav", "x.wav"}, dir.path);
   EXPECT_EQ(linked.status, 9);
   EXPECT_EQ(read_bytes(dir / "song.32b.wav"), a);
+  // Two inputs whose outputs share a name: the first output stays as written.
+  const bytes other = decode_wav(music(SET_FRAMES, 99), 0, 1.0, true);
+  dir.put("two.32b.wav", a);
+  dir.put("other.wav", other);
+  dir.put("two.32b.wav.b.32b.wav", other);
+  ASSERT_EQ(run_eqalign({"two.32b.wav", "other.wav"}, dir.path).status, 0);
+  const bytes first_output = read_bytes(dir / "two.raw");
+  const run_result shared = run_eqalign({"two.32b.wav", "two.32b.wav.b.32b.wav"}, dir.path);
+  EXPECT_EQ(shared.status, 9);
+  EXPECT_TRUE(shared.out.ends_with("Output path is not available.\r\n")) << shared.out;
+  EXPECT_EQ(read_bytes(dir / "two.raw"), first_output);
 }
 
 }  // namespace

@@ -5,7 +5,12 @@
 #include <cmath>
 #include <limits>
 
-#include "wav_bytes.h"
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "scratch_dir.h"
+#include "wav/wav_header.h"
 
 namespace {
 
@@ -49,6 +54,21 @@ TEST(ConvertFrames, FullScaleIntegersAtTheReferenceScaleAndTheByteOrder) {
   EXPECT_EQ(convert_frames(float_frames({-2.0f, 32700.0f, -32700.0f, 5.0f}).data(), 2, 1, 1.0, out), 2);
   const unsigned char expected[8] = {0xFE, 0xFF, 0xBC, 0x7F, 0x44, 0x80, 0x05, 0x00};
   EXPECT_EQ(bytes(out, out + 8), bytes(expected, expected + 8));
+}
+
+TEST(WriteRawOutput, AnInputThatShrinksLeavesNoOutputAndNoRepeatedSamples) {
+  scratch_dir dir;
+  const std::string path = dir.put("gone.32b.wav", wav_bytes({.data = bytes(50000 * 8, 1)}));
+  track_slot slots[1];
+  std::uint64_t size = 0;
+  ASSERT_EQ(read_wav_header(slots[0], path.c_str(), size), STATUS_OK);
+  slots[0].t.data_start = ftello(slots[0].file);
+  ASSERT_EQ(truncate(path.c_str(), 44 + 8 * 30000), 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(write_raw_output(slots, 1, 0, alignment{}, 50000), STATUS_CANNOT_OPEN);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot read this file : " + path + ".\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "gone.raw"));
+  std::fclose(slots[0].file);
 }
 
 }  // namespace

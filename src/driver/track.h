@@ -46,14 +46,22 @@ struct track {
   int is_float = 0;
 };
 
+// A file on disk, however its name is spelled.
+struct file_identity {
+  bool known = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+};
+
 struct track_slot {
   track t;
   // The input name as given; the output name is formed from it.
   std::string path;
   std::FILE* file = nullptr;
-  // Identity of the opened input, so that no output ever replaces an input.
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
+  // The opened input and the written output, so that no output ever
+  // replaces an input or another output of the run.
+  file_identity input;
+  file_identity output;
 };
 
 // Puts the track at its defaults with a new analysis buffer;

@@ -23,11 +23,22 @@ constexpr double BIASED_HOLD = 1e9;
 // reads and writes roughly double the throughput over 64 KiB blocks.
 constexpr int BLOCK_FRAMES = 65536;
 
-bool names_an_input(const std::string& name, const track_slot* slots, int wav_num) {
+file_identity identity_of(const std::string& name) {
   struct stat st {};
-  if (stat(name.c_str(), &st) != 0) return false;
+  if (stat(name.c_str(), &st) != 0) return {};
+  return {true, st.st_dev, st.st_ino};
+}
+
+bool same_file(const file_identity& a, const file_identity& b) {
+  return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+// An input of the run, or an output already written (two inputs may map to
+// one output name), must never be replaced.
+bool belongs_to_run(const std::string& name, const track_slot* slots, int wav_num) {
+  const file_identity f = identity_of(name);
   for (int i = 0; i < wav_num; ++i) {
-    if (slots[i].device == st.st_dev && slots[i].inode == st.st_ino) return true;
+    if (same_file(f, slots[i].input) || same_file(f, slots[i].output)) return true;
   }
   return false;
 }
@@ -115,8 +126,7 @@ run_status write_raw_output(track_slot* slots, int wav_num, int index, const ali
   track& t = slot.t;
   const std::int64_t start = t.data_start + std::int64_t{t.delay - a.smallest_delay} * FRAME_BYTES;
   const std::string name = output_name(slot.path);
-  // Never replace an input of this run, whatever the spelling of its name.
-  std::FILE* out = names_an_input(name, slots, wav_num) ? nullptr : std::fopen(name.c_str(), "wb");
+  std::FILE* out = belongs_to_run(name, slots, wav_num) ? nullptr : std::fopen(name.c_str(), "wb");
   if (out == nullptr) {
     std::fputs("Output path is not available.\r\n", stdout);
     return STATUS_OUTPUT_FAILED;
@@ -149,6 +159,7 @@ run_status write_raw_output(track_slot* slots, int wav_num, int index, const ali
     std::printf("Cannot write output file : %s.\r\n", name.c_str());
     return STATUS_OUTPUT_FAILED;
   }
+  slot.output = identity_of(name);
   if (clips != 0) std::printf(t.is_float != 0 ? "FLO %d: Clipped %d times.\r\n" : "INT %d: Clipped %d times.\r\n", index, clips);
   t.analysis.reset();
   std::fclose(slot.file);

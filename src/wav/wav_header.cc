@@ -145,8 +145,7 @@ run_status read_wav_header(track_slot& slot, const char* name, std::uint64_t& da
     std::printf("Cannot open this file : %s.\r\n", name);
     return STATUS_CANNOT_OPEN;
   }
-  slot.device = st.st_dev;
-  slot.inode = st.st_ino;
+  slot.input = {true, st.st_dev, st.st_ino};
 
   header_walk w{slot.file, {0, 0, 0, 0, 0}, CHUNK_BUDGET};
   const char* no_fmt = "Chunks too much.\r\n";
