@@ -69,7 +69,7 @@ run_status capture_analysis(track_slot& slot) {
       return STATUS_CANNOT_OPEN;
     }
     for (int i = 0; i < CAPTURE_BLOCK_FRAMES; ++i) {
-      const unsigned char* frame = block + i * FRAME_BYTES;
+      const unsigned char* frame = block + static_cast<std::ptrdiff_t>(i) * FRAME_BYTES;
       double mono = 0;
       if (t.is_float != 0) {
         mono = finite_or_zero(load_float_le(frame)) + finite_or_zero(load_float_le(frame + 4));

@@ -57,7 +57,7 @@ template <int W, int V>
 #pragma GCC unroll 8
       for (int v = 0; v < V; ++v) {
         vec x;
-        std::memcpy(&x, p + v * W, sizeof x);
+        std::memcpy(&x, p + static_cast<std::ptrdiff_t>(v) * W, sizeof x);
         acc[v] += x;
       }
     }
@@ -80,7 +80,7 @@ template <int W, int V>
 #pragma GCC unroll 8
       for (int v = 0; v < V; ++v) {
         vec x;
-        std::memcpy(&x, p + v * W, sizeof x);
+        std::memcpy(&x, p + static_cast<std::ptrdiff_t>(v) * W, sizeof x);
         vec diff = x * gain[v] - r;
         acc[v] += diff * diff;
       }

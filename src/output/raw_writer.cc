@@ -87,10 +87,10 @@ template <bool IS_FLOAT>
   for (int n = 0; n < samples; ++n) {
     float sample;
     if constexpr (IS_FLOAT) {
-      std::memcpy(&sample, in + 4 * n, 4);
+      std::memcpy(&sample, in + 4 * static_cast<std::ptrdiff_t>(n), 4);
     } else {
       std::int32_t v;
-      std::memcpy(&v, in + 4 * n, 4);
+      std::memcpy(&v, in + 4 * static_cast<std::ptrdiff_t>(n), 4);
       sample = int_sample_to_unit(v);
     }
     out[n] = convert_one(sample, scale, clips);
