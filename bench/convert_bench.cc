@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "output/raw_writer.h"
-#include "signals.h"
 #include "scratch_dir.h"
+#include "signals.h"
 #include "wav/wav_header.h"
 
 namespace {

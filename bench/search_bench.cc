@@ -5,8 +5,8 @@
 
 #include "analysis/filter.h"
 #include "plain_search.h"
-#include "signals.h"
 #include "scratch_dir.h"
+#include "signals.h"
 #include "wav/wav_header.h"
 
 namespace {
@@ -14,7 +14,8 @@ namespace {
 std::vector<double> analysis_of(std::uint64_t seed, int offset) {
   const std::vector<double> m = music(ANALYSIS_LENGTH + 8000, seed);
   std::vector<double> s(ANALYSIS_LENGTH);
-  for (int i = 0; i < ANALYSIS_LENGTH; ++i) s[static_cast<std::size_t>(i)] = m[2 * static_cast<std::size_t>(i + offset)];
+  for (int i = 0; i < ANALYSIS_LENGTH; ++i)
+    s[static_cast<std::size_t>(i)] = m[2 * static_cast<std::size_t>(i + offset)];
   return s;
 }
 

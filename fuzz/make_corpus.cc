@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir / "header");
   std::filesystem::create_directories(dir / "run");
   int n = 0;
-  for (const wav_spec& s : header_seeds()) write_bytes((dir / "header" / ("seed" + std::to_string(n++))).string(), wav_bytes(s));
+  for (const wav_spec& s : header_seeds())
+    write_bytes((dir / "header" / ("seed" + std::to_string(n++))).string(), wav_bytes(s));
 
   // A whole run: a few hundred frames of music behind each header, and a size
   // field that promises more, so that the repeated part makes the second.
@@ -56,7 +57,10 @@ int main(int argc, char** argv) {
       {{.format_tag = 3, .data_size = 0xFFFFFFFF, .data = as_float_frames(m)},
        {.format_tag = 3, .data_size = 0xFFFFFFFF, .data = as_float_frames(d)}},
       {{.data_size = 0xFFFFFFFF, .data = as_int_frames(m)},
-       {.format_tag = 0xFFFE, .fmt_extra = extensible_extra(true), .data_size = 0xFFFFFFFF, .data = as_float_frames(d)}},
+       {.format_tag = 0xFFFE,
+        .fmt_extra = extensible_extra(true),
+        .data_size = 0xFFFFFFFF,
+        .data = as_float_frames(d)}},
       {{.before_fmt = {{"LIST", bytes(5, 'x')}}, .data_size = 400000, .data = as_int_frames(m)},
        {.format_tag = 3, .between = {{"fact", bytes(4, 0)}}, .data_size = 0x80000000, .data = as_float_frames(d)}},
   };

@@ -23,7 +23,9 @@ std::string banner(const std::string& name) { return BANNER_START + name + "\r\n
 bool exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
 
 // Frames of silence, as a valid integer WAV.
-bytes silent_wav(std::int64_t data_bytes) { return wav_bytes({.data = bytes(static_cast<std::size_t>(data_bytes), 0)}); }
+bytes silent_wav(std::int64_t data_bytes) {
+  return wav_bytes({.data = bytes(static_cast<std::size_t>(data_bytes), 0)});
+}
 
 // The reference's material: a little over a second of music.
 constexpr int SET_FRAMES = 50000;
@@ -115,10 +117,14 @@ TEST(CommandLine, TheShortestRealDataDecidesTheLength) {
       {352800, 352800, "input_wav_length : 44100\r\n" + silent_run, 0},
       {352807, 352807, "input_wav_length : 44100\r\n" + silent_run, 0},
       {352799, 352799, "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n", 8},
-      {2147483648LL, 1000, "Note: data chunk is longer than the file; using 1000 bytes.\r\n"
-                           "input_wav_length : 125\r\nINPUT FILES TOO SHORT.\r\n", 8},
-      {4294967295LL, 352798, "Note: data chunk is longer than the file; using 352798 bytes.\r\n"
-                             "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n", 8},
+      {2147483648LL, 1000,
+       "Note: data chunk is longer than the file; using 1000 bytes.\r\n"
+       "input_wav_length : 125\r\nINPUT FILES TOO SHORT.\r\n",
+       8},
+      {4294967295LL, 352798,
+       "Note: data chunk is longer than the file; using 352798 bytes.\r\n"
+       "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n",
+       8},
   };
   for (const row& r : rows) {
     scratch_dir dir;

@@ -111,8 +111,8 @@ TEST(AnalysisCapture, IntegerAndFloatFramesOfTheSameValueAgree) {
   EXPECT_EQ(a.analysis, b.analysis);
   // Full-scale integers: -2^31 twice sums to -2.0, exactly as two float -1.0 samples.
   const captured low = capture_of(wav_bytes({.data = int_frames(int_samples(ANALYSIS_FRAMES, INT32_MIN, INT32_MIN))}));
-  const captured low_f = capture_of(
-      wav_bytes({.format_tag = 3, .data = float_frames(std::vector<float>(2 * ANALYSIS_FRAMES, -1.0f))}));
+  const captured low_f =
+      capture_of(wav_bytes({.format_tag = 3, .data = float_frames(std::vector<float>(2 * ANALYSIS_FRAMES, -1.0f))}));
   EXPECT_EQ(low.analysis, low_f.analysis);
 }
 

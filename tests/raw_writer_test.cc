@@ -1,13 +1,11 @@
 #include "output/raw_writer.h"
 
 #include <gtest/gtest.h>
-
-#include <cmath>
-#include <limits>
-
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
+#include <limits>
 
 #include "scratch_dir.h"
 #include "wav/wav_header.h"
@@ -31,10 +29,10 @@ TEST(ConvertSample, RoundsDownAndCountsAndHoldsClippedValues) {
     int counted;
   };
   const row rows[] = {
-      {0.999f, 0, 0},          {-0.001f, -1, 0},       {32500.9f, 32500, 0},     {32501.0f, 32501, 1},
-      {32700.9f, 32700, 1},    {40000.0f, 32700, 1},   {-32500.0f, -32500, 0},   {-32500.5f, -32501, 1},
-      {-32700.5f, -32700, 1},  {-99999.0f, -32700, 1}, {-1e6f, -32700, 1},       {3e38f, 32700, 1},
-      {-3e38f, -32700, 1},     {inf, 32700, 1},        {-inf, -32700, 1},        {std::nanf(""), 0, 0},
+      {0.999f, 0, 0},         {-0.001f, -1, 0},       {32500.9f, 32500, 0},   {32501.0f, 32501, 1},
+      {32700.9f, 32700, 1},   {40000.0f, 32700, 1},   {-32500.0f, -32500, 0}, {-32500.5f, -32501, 1},
+      {-32700.5f, -32700, 1}, {-99999.0f, -32700, 1}, {-1e6f, -32700, 1},     {3e38f, 32700, 1},
+      {-3e38f, -32700, 1},    {inf, 32700, 1},        {-inf, -32700, 1},      {std::nanf(""), 0, 0},
   };
   for (const row& r : rows) {
     int clips = 0;

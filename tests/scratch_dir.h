@@ -29,4 +29,3 @@ struct scratch_dir {
     return p;
   }
 };
-

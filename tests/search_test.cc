@@ -23,7 +23,8 @@ signal shifted(const signal& ref, int delay, double gain, std::uint64_t seed) {
   signal s = noise(seed);
   for (int i = 0; i < ANALYSIS_LENGTH; ++i) {
     const int from = i - delay;
-    if (from >= 0 && from < ANALYSIS_LENGTH) s[static_cast<std::size_t>(i)] = ref[static_cast<std::size_t>(from)] * gain;
+    if (from >= 0 && from < ANALYSIS_LENGTH)
+      s[static_cast<std::size_t>(i)] = ref[static_cast<std::size_t>(from)] * gain;
   }
   return s;
 }
@@ -60,7 +61,8 @@ TEST(Search, ShiftedAndScaledCopiesAreFoundOverTheWholeRange) {
 TEST(Search, EqualScoresGoToTheSmallerDelay) {
   // Period 1000: every delay that is a multiple of it matches exactly.
   signal ref = noise(4);
-  for (int i = 1000; i < ANALYSIS_LENGTH; ++i) ref[static_cast<std::size_t>(i)] = ref[static_cast<std::size_t>(i % 1000)];
+  for (int i = 1000; i < ANALYSIS_LENGTH; ++i)
+    ref[static_cast<std::size_t>(i)] = ref[static_cast<std::size_t>(i % 1000)];
   const search_result r = search_delays(ref.data(), ref.data());
   EXPECT_EQ(r.delay, -2000);
   EXPECT_EQ(r.gain, 1.0);
@@ -111,7 +113,8 @@ TEST(Search, EveryVectorWidthAgreesWithThePlainSearchBitForBit) {
   const int widest = widest_search_lanes();
   for (const pair& p : pairs) {
     const search_result plain = plain_search(p.ref.data(), p.test.data());
-    for (int lanes = 2; lanes <= widest; lanes *= 2) expect_same(search_delays_with(p.ref.data(), p.test.data(), lanes), plain, p.what);
+    for (int lanes = 2; lanes <= widest; lanes *= 2)
+      expect_same(search_delays_with(p.ref.data(), p.test.data(), lanes), plain, p.what);
   }
 }
 
@@ -170,8 +173,9 @@ TEST(SearchPass, ASilentTrackKeepsItsDefaultsAndIsStillReported) {
   testing::internal::CaptureStdout();
   const alignment a = search_pass(t.slots, 3, length);
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(out.starts_with("No Sound At All.\r\n"
-                              "INT 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"))
+  EXPECT_TRUE(
+      out.starts_with("No Sound At All.\r\n"
+                      "INT 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"))
       << out;
   EXPECT_EQ(a.biggest_delay, 7499);
   EXPECT_EQ(length, 44100 - 7499);

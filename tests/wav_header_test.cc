@@ -55,10 +55,10 @@ TEST(WavHeader, FormatTagsDecideTheSampleKind) {
   const row rows[] = {
       {1, {}, 0},
       {3, {}, 1},
-      {0xFFFE, {}, 0},                        // no extension to read
-      {0xFFFE, extensible_extra(true), 1},    // as ffmpeg and Opus decoders write float
-      {0xFFFE, extensible_extra(false), 0},   // integer sub-format
-      {0xFFFE, bytes{0, 0}, 0},               // 18-byte body: too short to name a sub-format
+      {0xFFFE, {}, 0},                       // no extension to read
+      {0xFFFE, extensible_extra(true), 1},   // as ffmpeg and Opus decoders write float
+      {0xFFFE, extensible_extra(false), 0},  // integer sub-format
+      {0xFFFE, bytes{0, 0}, 0},              // 18-byte body: too short to name a sub-format
   };
   for (const row& r : rows) {
     header_outcome o = read_header_of(wav_bytes({.format_tag = r.tag, .fmt_extra = r.extra, .data = frames_of(3)}));
@@ -82,13 +82,16 @@ TEST(WavHeader, FormatTestsRunInOrderAndReportTheFirstFault) {
       {{.channels = 1, .byte_rate = 176400}, STATUS_NOT_STEREO, "This is not a stereo file.\r\n"},
       {{.channels = 6}, STATUS_NOT_STEREO, "This is not a stereo file.\r\n"},
       {{.byte_rate = 176400, .bits = 16}, STATUS_NOT_32BIT, "This is not a 32bit depth wave file.\r\n"},
-      {{.format_tag = 3, .byte_rate = 705600, .bits = 64}, STATUS_NOT_32BIT,
+      {{.format_tag = 3, .byte_rate = 705600, .bits = 64},
+       STATUS_NOT_32BIT,
        "This is not a 32bit depth wave file.\r\n"},
-      {{.rate = 48000, .byte_rate = 352800}, STATUS_NOT_32BIT,
+      {{.rate = 48000, .byte_rate = 352800},
+       STATUS_NOT_32BIT,
        "Note: using sample rate other than 44.1kHz is not recommended.\r\n"
        "This is not a 32bit depth wave file.\r\n"},
       // 8 x 536875000 wraps to 32704 in 32 bits; the test must not be fooled.
-      {{.rate = 536875000, .byte_rate = 32704}, STATUS_NOT_32BIT,
+      {{.rate = 536875000, .byte_rate = 32704},
+       STATUS_NOT_32BIT,
        "Note: using sample rate other than 44.1kHz is not recommended.\r\n"
        "This is not a 32bit depth wave file.\r\n"},
       {{.rate = 48000}, STATUS_OK, "Note: using sample rate other than 44.1kHz is not recommended.\r\n"},
@@ -103,9 +106,8 @@ TEST(WavHeader, FormatTestsRunInOrderAndReportTheFirstFault) {
 }
 
 TEST(WavHeader, OtherChunksAreSkippedWithAWarning) {
-  header_outcome o = read_header_of(wav_bytes({.before_fmt = {chunk("LIST", 26)},
-                                               .between = {chunk("fact", 4)},
-                                               .data = frames_of(1)}));
+  header_outcome o = read_header_of(
+      wav_bytes({.before_fmt = {chunk("LIST", 26)}, .between = {chunk("fact", 4)}, .data = frames_of(1)}));
   EXPECT_EQ(o.status, STATUS_OK);
   EXPECT_EQ(o.out,
             "skipped unknown chunk 'LIST' while searching 'fmt '.\r\n"
@@ -125,9 +127,8 @@ TEST(WavHeader, OddBodiesArePassedWithTheirPadByte) {
 
 TEST(WavHeader, FmtBodiesOfEighteenAndFortyBytesAreSkippedToTheirEnd) {
   for (int extra : {2, 24}) {
-    header_outcome o = read_header_of(wav_bytes({.fmt_extra = bytes(static_cast<std::size_t>(extra), 0),
-                                                 .between = {chunk("fact", 4)},
-                                                 .data = frames_of(1)}));
+    header_outcome o = read_header_of(wav_bytes(
+        {.fmt_extra = bytes(static_cast<std::size_t>(extra), 0), .between = {chunk("fact", 4)}, .data = frames_of(1)}));
     EXPECT_EQ(o.status, STATUS_OK);
     EXPECT_EQ(o.out, "skipped unknown chunk 'fact' while searching 'data'.\r\n");
     EXPECT_EQ(o.position, 44 + extra + 12);
@@ -209,12 +210,8 @@ TEST(WavHeader, TheDataSizeIsWhatTheFileReallyHolds) {
     bool note;
   };
   const row rows[] = {
-      {80, 10, 80, false},
-      {81, 10, 80, true},
-      {0, 10, 0, false},
-      {2147483648LL, 10, 80, true},
-      {4294967295LL, 10, 80, true},
-      {7, 10, 7, false},
+      {80, 10, 80, false},          {81, 10, 80, true},           {0, 10, 0, false},
+      {2147483648LL, 10, 80, true}, {4294967295LL, 10, 80, true}, {7, 10, 7, false},
   };
   for (const row& r : rows) {
     header_outcome o = read_header_of(wav_bytes({.data_size = r.field, .data = frames_of(r.frames)}));

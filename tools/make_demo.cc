@@ -42,13 +42,13 @@ int main(int argc, char** argv) {
   // The original starts 2500 frames into the material, so that a decode may
   // also start earlier than it.
   const std::vector<double> original = decode_of(source, DEMO_FRAMES, -2500, 1.0, 0.0, 1);
-  bool ok = write_bytes((dir / "original.32b.wav").string(),
-                        wav_bytes({.format_tag = 3, .data = as_float_frames(original)}));
+  bool ok =
+      write_bytes((dir / "original.32b.wav").string(), wav_bytes({.format_tag = 3, .data = as_float_frames(original)}));
   std::printf("%-18s %7s %8s %8s\n", "file", "delay", "gain", "eqalign");
   for (const decode& d : DECODES) {
     const std::vector<double> v = decode_of(source, DEMO_FRAMES, d.delay - 2500, d.gain, 0.002, 7);
-    const bytes b = d.is_float ? wav_bytes({.format_tag = 3, .data = as_float_frames(v)})
-                               : wav_bytes({.data = as_int_frames(v)});
+    const bytes b =
+        d.is_float ? wav_bytes({.format_tag = 3, .data = as_float_frames(v)}) : wav_bytes({.data = as_int_frames(v)});
     ok = write_bytes((dir / d.name).string(), b) && ok;
     std::printf("%-18s %7d %8.4f %8.4f\n", d.name, d.delay, d.gain, 1.0 / d.gain);
   }

@@ -75,7 +75,8 @@ run_status capture_analysis(track_slot& slot) {
         mono = finite_or_zero(load_float_le(frame)) + finite_or_zero(load_float_le(frame + 4));
       } else {
         // The sum of two 32-bit integers and its scaling by 2^-31 are exact.
-        mono = (static_cast<double>(load_int_le(frame)) + static_cast<double>(load_int_le(frame + 4))) * INT_SAMPLE_SCALE;
+        mono =
+            (static_cast<double>(load_int_le(frame)) + static_cast<double>(load_int_le(frame + 4))) * INT_SAMPLE_SCALE;
       }
       double y = filter_step(f, mono);
       int k = first + i;

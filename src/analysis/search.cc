@@ -169,9 +169,7 @@ search_result search_delays_with(const double* ref, const double* test, int lane
   return best;
 }
 
-search_result search_delays(const double* ref, const double* test) {
-  return search_delays_with(ref, test, MAX_BLOCK);
-}
+search_result search_delays(const double* ref, const double* test) { return search_delays_with(ref, test, MAX_BLOCK); }
 
 void find_offset_and_gain(const track& reference, track& test) {
   const search_result r = search_delays(reference.analysis.get(), test.analysis.get());
@@ -191,11 +189,12 @@ alignment search_pass(track_slot* slots, int wav_num, std::int32_t& input_wav_le
     if (a.biggest_delay < t.delay) a.biggest_delay = t.delay;
     if (a.biggest_gain < t.gain) a.biggest_gain = t.gain;
     std::printf(t.is_float != 0 ? "FLO %d:" : "INT %d:", i);
-    std::printf("Offset:%5d  "
-                "  Gain:%f  "
-                "  Gain:%f[dB]   "
-                " Score:%f   \r\n",
-                static_cast<int>(t.delay), t.gain, 20.0 * std::log10(t.gain), t.score);
+    std::printf(
+        "Offset:%5d  "
+        "  Gain:%f  "
+        "  Gain:%f[dB]   "
+        " Score:%f   \r\n",
+        static_cast<int>(t.delay), t.gain, 20.0 * std::log10(t.gain), t.score);
   }
   input_wav_length -= a.biggest_delay - a.smallest_delay;
   std::printf("biggest_delay    : %d\r\n", static_cast<int>(a.biggest_delay));

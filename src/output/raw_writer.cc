@@ -98,13 +98,15 @@ template <bool IS_FLOAT>
   return clips;
 }
 
-[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]] int convert_float_samples(const unsigned char* in, int samples,
-                                                                               double scale, std::int16_t* out) {
+[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]] int convert_float_samples(const unsigned char* in,
+                                                                                      int samples, double scale,
+                                                                                      std::int16_t* out) {
   return convert_samples<true>(in, samples, scale, out);
 }
 
-[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]] int convert_int_samples(const unsigned char* in, int samples,
-                                                                             double scale, std::int16_t* out) {
+[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]] int convert_int_samples(const unsigned char* in,
+                                                                                    int samples, double scale,
+                                                                                    std::int16_t* out) {
   return convert_samples<false>(in, samples, scale, out);
 }
 
@@ -160,7 +162,8 @@ run_status write_raw_output(track_slot* slots, int wav_num, int index, const ali
     return STATUS_OUTPUT_FAILED;
   }
   slot.output = identity_of(name);
-  if (clips != 0) std::printf(t.is_float != 0 ? "FLO %d: Clipped %d times.\r\n" : "INT %d: Clipped %d times.\r\n", index, clips);
+  if (clips != 0)
+    std::printf(t.is_float != 0 ? "FLO %d: Clipped %d times.\r\n" : "INT %d: Clipped %d times.\r\n", index, clips);
   t.analysis.reset();
   std::fclose(slot.file);
   slot.file = nullptr;

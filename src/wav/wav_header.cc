@@ -59,8 +59,7 @@ bool read_id(header_walk& w) { return read_exact(w.in, w.id, 4); }
 // chunk's size field. Skips other chunks while the budget lasts.
 search_result find_chunk(header_walk& w, const char* wanted) {
   while (std::memcmp(w.id, wanted, 4) != 0 && w.budget != 0) {
-    std::printf("skipped unknown chunk '%s' while searching '%s'.\r\n", printable_chunk_id(w.id).c_str(),
-                wanted);
+    std::printf("skipped unknown chunk '%s' while searching '%s'.\r\n", printable_chunk_id(w.id).c_str(), wanted);
     std::uint32_t size = 0;
     if (!read_u32(w.in, size)) return NOT_FOUND;
     if (!skip_bytes(w.in, padded(static_cast<std::int32_t>(size)))) return NOT_FOUND;
