@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -44,14 +45,16 @@ TEST(ConvertSample, RoundsDownAndCountsAndHoldsClippedValues) {
 TEST(ConvertFrames, FullScaleIntegersAtTheReferenceScaleAndTheByteOrder) {
   // The reference of a run whose biggest gain is 1.0: scale 32768 / 1.1.
   const double scale = 1.0 * 32768 / (1.0 * 1.1);
-  unsigned char out[8];
+  std::int16_t out[4];
   EXPECT_EQ(convert_frames(int_frames({2147483647, -2147483647 - 1}).data(), 1, 0, scale, out), 0);
-  EXPECT_EQ(out[0] | (out[1] << 8), 29789);
-  EXPECT_EQ(static_cast<std::int16_t>(out[2] | (out[3] << 8)), -29790);
+  EXPECT_EQ(out[0], 29789);
+  EXPECT_EQ(out[1], -29790);
 
+  // The writer writes the block as it stands in memory.
   EXPECT_EQ(convert_frames(float_frames({-2.0f, 32700.0f, -32700.0f, 5.0f}).data(), 2, 1, 1.0, out), 2);
-  const unsigned char expected[8] = {0xFE, 0xFF, 0xBC, 0x7F, 0x44, 0x80, 0x05, 0x00};
-  EXPECT_EQ(bytes(out, out + 8), bytes(expected, expected + 8));
+  bytes written(8);
+  std::memcpy(written.data(), out, 8);
+  EXPECT_EQ(written, (bytes{0xFE, 0xFF, 0xBC, 0x7F, 0x44, 0x80, 0x05, 0x00}));
 }
 
 TEST(WriteRawOutput, AnInputThatShrinksLeavesNoOutputAndNoRepeatedSamples) {

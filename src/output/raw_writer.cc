@@ -8,6 +8,10 @@
 
 #include "wav/samples.h"
 
+// Samples are little-endian in the files and in memory on every target built
+// for, so that blocks are read and written as they stand.
+static_assert(std::endian::native == std::endian::little);
+
 namespace {
 
 // From sample units (full scale 1.0) to 16-bit steps.
@@ -114,12 +118,9 @@ template <bool IS_FLOAT>
 
 std::int16_t convert_sample(float sample, double scale, int& clips) { return convert_one(sample, scale, clips); }
 
-int convert_frames(const unsigned char* in, int frames, int is_float, double scale, unsigned char* out) {
-  // Samples are little-endian in the file and in memory on every target built for.
-  static_assert(std::endian::native == std::endian::little);
-  std::int16_t* samples = reinterpret_cast<std::int16_t*>(out);
-  return is_float != 0 ? convert_float_samples(in, 2 * frames, scale, samples)
-                       : convert_int_samples(in, 2 * frames, scale, samples);
+int convert_frames(const unsigned char* in, int frames, int is_float, double scale, std::int16_t* out) {
+  return is_float != 0 ? convert_float_samples(in, 2 * frames, scale, out)
+                       : convert_int_samples(in, 2 * frames, scale, out);
 }
 
 run_status write_raw_output(track_slot* slots, int wav_num, int index, const alignment& a,
@@ -140,7 +141,7 @@ run_status write_raw_output(track_slot* slots, int wav_num, int index, const ali
   const double scale = t.gain * FULL_SCALE / (a.biggest_gain * HEADROOM);
   int clips = 0;
   static unsigned char in_block[BLOCK_FRAMES * FRAME_BYTES];
-  alignas(16) static unsigned char out_block[BLOCK_FRAMES * 4];
+  static std::int16_t out_block[BLOCK_FRAMES * 2];
   for (std::int32_t done = 0; done < input_wav_length;) {
     const int frames = input_wav_length - done < BLOCK_FRAMES ? input_wav_length - done : BLOCK_FRAMES;
     const auto want = static_cast<std::size_t>(frames);

@@ -19,9 +19,9 @@ std::string output_name(const std::string& input_name);
 // beyond +-CLIP_WARN. NaN writes 0 and is not counted.
 std::int16_t convert_sample(float sample, double scale, int& clips);
 
-// Converts `frames` stereo frames of 32-bit samples into little-endian 16-bit
+// Converts `frames` stereo frames of little-endian 32-bit samples into 16-bit
 // frames; returns how many samples clipped.
-int convert_frames(const unsigned char* in, int frames, int is_float, double scale, unsigned char* out);
+int convert_frames(const unsigned char* in, int frames, int is_float, double scale, std::int16_t* out);
 
 // Writes track `index` of the table from its aligned start, prints its clip
 // line, then releases its analysis buffer and closes its input. On a failure,
