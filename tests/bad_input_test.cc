@@ -70,6 +70,10 @@ const std::string TOO_SHORT = "INPUT FILES TOO SHORT.\r\n";
 const std::string NO_FMT = "Chunks too much.\r\n";
 const std::string NO_DATA = "There are no data chunk.\r\n";
 const std::string SUMMARY_END = "input_wav_length : 46000\r\n";
+const std::string SILENT_REPORT =
+    "INT 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
+    "biggest_delay    : 0\r\nsmallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\n"
+    "input_wav_length : 44100\r\n";
 
 std::string long_name(std::size_t length) {
   std::string name;
@@ -97,6 +101,37 @@ std::vector<matrix_row> rows() {
        {"bad.wav"},
        8,
        "Note: data chunk is longer than the file; using 0 bytes.\r\ninput_wav_length : 0\r\n" + TOO_SHORT},
+      {"format_tag_2",
+       {{"bad.wav", wav_bytes({.format_tag = 2, .channels = 1})}},
+       {"bad.wav"},
+       4,
+       "This is not a linear(integer) or float PCM. 2\r\n"},
+      {"mono", {{"bad.wav", wav_bytes({.channels = 1})}}, {"bad.wav"}, 5, "This is not a stereo file.\r\n"},
+      {"sixteen_bits",
+       {{"bad.wav", wav_bytes({.byte_rate = 176400})}},
+       {"bad.wav"},
+       6,
+       "This is not a 32bit depth wave file.\r\n"},
+      {"data_of_352799_bytes",
+       {{"bad.wav", wav_bytes({.data = bytes(352799, 0)})}},
+       {"bad.wav"},
+       8,
+       "input_wav_length : 44099\r\n" + TOO_SHORT},
+      {"data_of_352800_bytes",
+       {{"bad.wav", wav_bytes({.data = bytes(352800, 0)})}},
+       {"bad.wav"},
+       0,
+       "No Sound At All.\r\n" + SILENT_REPORT},
+      {"data_of_352807_bytes",
+       {{"bad.wav", wav_bytes({.data = bytes(352807, 0)})}},
+       {"bad.wav"},
+       0,
+       "No Sound At All.\r\n" + SILENT_REPORT},
+      {"size_field_2_31_over_1000_bytes",
+       {{"bad.wav", wav_bytes({.data_size = 0x80000000, .data = bytes(1000, 0)})}},
+       {"bad.wav"},
+       8,
+       "Note: data chunk is longer than the file; using 1000 bytes.\r\ninput_wav_length : 125\r\n" + TOO_SHORT},
       {"data_size_zero",
        {{"bad.wav", wav_bytes({.data_size = 0, .data = bytes(400000, 0)})}},
        {"bad.wav"},
