@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   const std::vector<double> original = decode_of(source, DEMO_FRAMES, -2500, 1.0, 0.0, 1);
   bool ok =
       write_bytes((dir / "original.32b.wav").string(), wav_bytes({.format_tag = 3, .data = as_float_frames(original)}));
-  std::printf("%-18s %7s %8s %8s\n", "file", "delay", "gain", "eqalign");
+  std::printf("%-18s %7s %8s %8s\n", "file", "delay", "gain", "1/gain");
   for (const decode& d : DECODES) {
     const std::vector<double> v = decode_of(source, DEMO_FRAMES, d.delay - 2500, d.gain, 0.002, 7);
     const bytes b =
@@ -52,6 +52,6 @@ int main(int argc, char** argv) {
     ok = write_bytes((dir / d.name).string(), b) && ok;
     std::printf("%-18s %7d %8.4f %8.4f\n", d.name, d.delay, d.gain, 1.0 / d.gain);
   }
-  std::printf("(eqalign should find each delay, and a gain near 1/gain.)\n\n");
+  std::printf("eqalign should find each delay, and a gain near 1/gain:\n\n");
   return ok ? 0 : 1;
 }
