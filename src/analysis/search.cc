@@ -15,16 +15,14 @@ constexpr int PADDED_TEST = COMPARE_LENGTH + PADDED_DELAYS;
 static_assert(COMPARE_BEGIN + DELAY_MIN == 0, "delay slot 0 reads track index 0");
 static_assert(PADDED_TEST >= ANALYSIS_LENGTH, "the padded copy holds the whole track");
 
-// Working arrays of one search, kept out of the stack. The program runs one
-// search at a time, on one thread.
-struct search_scratch {
-  alignas(64) double test[PADDED_TEST];
-  alignas(64) double squares[PADDED_TEST];
-  alignas(64) double window_sums[PADDED_DELAYS];
-  alignas(64) double gains[PADDED_DELAYS];
-  alignas(64) double residuals[PADDED_DELAYS];
-};
-search_scratch scratch;
+// Working arrays of one search, kept out of the stack; the program runs one
+// search at a time, on one thread. Separate arrays, so that an address
+// sanitizer build notices a kernel that strays past one.
+alignas(64) double test_copy[PADDED_TEST];
+alignas(64) double test_squares[PADDED_TEST];
+alignas(64) double window_sums[PADDED_DELAYS];
+alignas(64) double delay_gains[PADDED_DELAYS];
+alignas(64) double residual_sums[PADDED_DELAYS];
 
 // Vectors of W doubles. Spelled out per width: the attribute would be lost on
 // a type that depends on a template parameter.
@@ -50,6 +48,7 @@ template <int W, int V>
 [[gnu::always_inline]] inline void sum_windows(const double* squares, double* out) {
   using vec = typename lanes_of<W>::type;
   static_assert(sizeof(vec) == W * sizeof(double));
+  static_assert(PADDED_DELAYS % (W * V) == 0, "blocks cover the padded delays exactly");
   for (int d0 = 0; d0 < PADDED_DELAYS; d0 += W * V) {
     vec acc[V] = {};
     for (int i = 0; i < COMPARE_LENGTH; ++i) {
@@ -70,6 +69,7 @@ template <int W, int V>
                                                  double* out) {
   using vec = typename lanes_of<W>::type;
   static_assert(sizeof(vec) == W * sizeof(double));
+  static_assert(PADDED_DELAYS % (W * V) == 0, "blocks cover the padded delays exactly");
   for (int d0 = 0; d0 < PADDED_DELAYS; d0 += W * V) {
     vec acc[V] = {};
     vec gain[V];
@@ -91,7 +91,7 @@ template <int W, int V>
 
 [[gnu::target("avx512f")]] void windows_512(const double* s, double* o) { sum_windows<8, 8>(s, o); }
 [[gnu::target("avx")]] void windows_256(const double* s, double* o) { sum_windows<4, 8>(s, o); }
-void windows_128(const double* s, double* o) { sum_windows<2, 6>(s, o); }
+void windows_128(const double* s, double* o) { sum_windows<2, 8>(s, o); }
 
 [[gnu::target("avx512f")]] void residuals_512(const double* t, const double* r, const double* g, double* o) {
   sum_residuals<8, 8>(t, r, g, o);
@@ -122,41 +122,40 @@ search_result search_delays_with(const double* ref, const double* test, int lane
     return best;
   }
 
-  search_scratch& s = scratch;
-  std::memcpy(s.test, test, ANALYSIS_LENGTH * sizeof(double));
-  std::memset(s.test + ANALYSIS_LENGTH, 0, (PADDED_TEST - ANALYSIS_LENGTH) * sizeof(double));
-  for (int i = 0; i < PADDED_TEST; ++i) s.squares[i] = s.test[i] * s.test[i];
+  std::memcpy(test_copy, test, ANALYSIS_LENGTH * sizeof(double));
+  std::memset(test_copy + ANALYSIS_LENGTH, 0, (PADDED_TEST - ANALYSIS_LENGTH) * sizeof(double));
+  for (int i = 0; i < PADDED_TEST; ++i) test_squares[i] = test_copy[i] * test_copy[i];
 
   if (lanes >= 8) {
-    windows_512(s.squares, s.window_sums);
+    windows_512(test_squares, window_sums);
   } else if (lanes >= 4) {
-    windows_256(s.squares, s.window_sums);
+    windows_256(test_squares, window_sums);
   } else {
-    windows_128(s.squares, s.window_sums);
+    windows_128(test_squares, window_sums);
   }
   // A window without sound ends the search, whatever the delays before it scored.
   for (int d = 0; d < DELAY_COUNT; ++d) {
-    const double window_norm = std::sqrt(s.window_sums[d]);
+    const double window_norm = std::sqrt(window_sums[d]);
     if (window_norm == 0) {
       best.kind = SEARCH_SILENT;
       return best;
     }
-    s.gains[d] = ref_norm / window_norm;
+    delay_gains[d] = ref_norm / window_norm;
   }
-  for (int d = DELAY_COUNT; d < PADDED_DELAYS; ++d) s.gains[d] = 1.0;
+  for (int d = DELAY_COUNT; d < PADDED_DELAYS; ++d) delay_gains[d] = 1.0;
 
   const double* ref_window = ref + COMPARE_BEGIN;
   if (lanes >= 8) {
-    residuals_512(s.test, ref_window, s.gains, s.residuals);
+    residuals_512(test_copy, ref_window, delay_gains, residual_sums);
   } else if (lanes >= 4) {
-    residuals_256(s.test, ref_window, s.gains, s.residuals);
+    residuals_256(test_copy, ref_window, delay_gains, residual_sums);
   } else {
-    residuals_128(s.test, ref_window, s.gains, s.residuals);
+    residuals_128(test_copy, ref_window, delay_gains, residual_sums);
   }
 
   for (int d = 0; d < DELAY_COUNT; ++d) {
-    const double gain = s.gains[d];
-    const double score = std::sqrt(s.residuals[d]) / ref_norm;
+    const double gain = delay_gains[d];
+    const double score = std::sqrt(residual_sums[d]) / ref_norm;
     // Only a usable measurement may be kept: the writer scales by the gain.
     if (!std::isfinite(gain) || !(gain > 0) || !std::isfinite(score)) continue;
     if (best.kind != SEARCH_FOUND || score < best.score) {
