@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wav/samples.h"
+
 namespace {
 
 // Chunks other than "fmt " and "data" that one file may hold before its data,
@@ -42,8 +44,7 @@ bool read_u16(std::FILE* in, std::uint16_t& v) {
 bool read_u32(std::FILE* in, std::uint32_t& v) {
   unsigned char b[4];
   if (!read_exact(in, b, 4)) return false;
-  v = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-      (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+  v = load_u32_le(b);
   return true;
 }
 
