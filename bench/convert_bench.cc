@@ -33,12 +33,12 @@ void BM_convert_eqalign(benchmark::State& state) {
   const std::string path = bench_dir() / "three_minutes.wav";
   for (auto _ : state) {
     track_slot slots[1];
-    std::uint64_t size = 0;
-    if (read_wav_header(slots[0], path.c_str(), size) != STATUS_OK) state.SkipWithError("header");
-    slots[0].t.data_start = ftello(slots[0].file);
+    header_info info;
+    if (read_wav_header(slots[0], path.c_str(), info) != STATUS_OK) state.SkipWithError("header");
     slots[0].t.gain = 0.9;
+    slots[0].output_name = bench_dir() / "three_minutes.raw";
     const alignment a;
-    if (write_raw_output(slots, 1, 0, a, MINUTES_3) != STATUS_OK) state.SkipWithError("write");
+    if (output_pass(slots, 1, a, MINUTES_3) != STATUS_OK) state.SkipWithError("write");
   }
   state.counters["input"] = benchmark::Counter(INPUT_BYTES, benchmark::Counter::kIsIterationInvariantRate);
 }

@@ -18,11 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 0 && pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)) __builtin_trap();
 
   track_slot slot;
-  std::uint64_t data_size = 0;
-  const run_status status = read_wav_header(slot, name.c_str(), data_size);
+  header_info info;
+  const run_status status = read_wav_header(slot, name.c_str(), info);
   if (status == STATUS_OK) {
-    const long long position = ftello(slot.file);
-    if (position < 0 || static_cast<std::uint64_t>(position) + data_size > size) __builtin_trap();
+    const std::int64_t position = position_of(slot.file);
+    if (position < 0 || position != slot.t.data_start || static_cast<std::uint64_t>(position) + info.data_size > size)
+      __builtin_trap();
     if (slot.t.is_float != 0 && slot.t.is_float != 1) __builtin_trap();
   } else if (status < STATUS_CANNOT_OPEN || status > STATUS_NO_DATA_CHUNK) {
     __builtin_trap();

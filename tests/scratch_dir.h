@@ -1,9 +1,8 @@
 // A scratch folder per test or benchmark, inside its working folder.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "wav_bytes.h"
@@ -12,17 +11,21 @@
 struct scratch_dir {
   std::filesystem::path path;
   scratch_dir() {
-    std::string tmpl = (std::filesystem::current_path() / "scratch.XXXXXX").string();
-    path = mkdtemp(tmpl.data());
+    std::random_device r;
+    do path = std::filesystem::current_path() / ("scratch." + std::to_string(r()));
+    while (!std::filesystem::create_directory(path));
   }
   ~scratch_dir() {
     std::error_code ec;
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path, ec);
   }
   scratch_dir(const scratch_dir&) = delete;
   scratch_dir& operator=(const scratch_dir&) = delete;
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
+  // The UTF-8 name of `name` inside the folder.
+  std::string operator/(const std::string& name) const {
+    const std::u8string s = (path / utf8_path(name)).u8string();
+    return {s.begin(), s.end()};
+  }
   std::string put(const std::string& name, const bytes& b) const {
     std::string p = *this / name;
     write_bytes(p, b);

@@ -1,6 +1,8 @@
 // The equal-loudness filter for 44.1 kHz and the capture of each file's first second.
 #pragma once
 
+#include <cstdint>
+
 #include "driver/track.h"
 
 // Butterworth high-pass, then Yulewalk stage; histories newest first.
@@ -17,7 +19,14 @@ void clear_filter(equal_loudness_filter& f);
 // Filters one mono value; each output is summed term by term in coefficient order.
 double filter_step(equal_loudness_filter& f, double mono);
 
-// Records `data_start` and fills `analysis` with the filtered mono signal of
-// frames WARMUP_FRAMES .. ANALYSIS_FRAMES - 1. On a read that comes up short,
-// prints its line and returns the status.
-run_status capture_analysis(track_slot& slot);
+// Fills `analysis` with the filtered mono signal of data frames
+// first_frame + WARMUP_FRAMES .. first_frame + ANALYSIS_FRAMES - 1, the filter
+// starting at rest at `first_frame`. On a read that comes up short, prints
+// its line and returns the status.
+run_status capture_analysis(track_slot& slot, std::int64_t first_frame);
+
+// Captures every track from its first frame; when the reference's compare
+// window is silent and its first sound leaves room for a whole capture in
+// `common_length` frames, captures every track again from where that sound
+// fills the window.
+run_status capture_pass(track_slot* slots, int wav_num, std::int32_t common_length);

@@ -7,6 +7,9 @@
 namespace {
 
 constexpr int COMPARE_LENGTH = COMPARE_END - COMPARE_BEGIN;
+// Real decodes score below 0.45, an 8 kbps MP3 included; another piece of
+// music or an inverted copy scores about 0.9 to 1.4.
+constexpr double POOR_MATCH_SCORE = 0.7;
 // Delays scored together by the widest kernel: 8 vectors of 8 lanes.
 constexpr int MAX_BLOCK = 64;
 constexpr int PADDED_DELAYS = (DELAY_COUNT + MAX_BLOCK - 1) / MAX_BLOCK * MAX_BLOCK;
@@ -24,21 +27,26 @@ alignas(64) double window_sums[PADDED_DELAYS];
 alignas(64) double delay_gains[PADDED_DELAYS];
 alignas(64) double residual_sums[PADDED_DELAYS];
 
-// Vectors of W doubles. Spelled out per width: the attribute would be lost on
+// Vectors of W doubles, and the same read from any double's address (a
+// plain load on every CPU, where a memcpy may go through the stack).
+// Spelled out per width: the attribute would be lost on
 // a type that depends on a template parameter.
 template <int W>
 struct lanes_of;
 template <>
 struct lanes_of<2> {
   typedef double type __attribute__((vector_size(16)));
+  typedef double unaligned __attribute__((vector_size(16), aligned(8), may_alias));
 };
 template <>
 struct lanes_of<4> {
   typedef double type __attribute__((vector_size(32)));
+  typedef double unaligned __attribute__((vector_size(32), aligned(8), may_alias));
 };
 template <>
 struct lanes_of<8> {
   typedef double type __attribute__((vector_size(64)));
+  typedef double unaligned __attribute__((vector_size(64), aligned(8), may_alias));
 };
 
 // Each lane of a vector is one delay and keeps its own sum, taken one index
@@ -55,9 +63,7 @@ template <int W, int V>
       const double* p = squares + i + d0;
 #pragma GCC unroll 8
       for (int v = 0; v < V; ++v) {
-        vec x;
-        std::memcpy(&x, p + static_cast<std::ptrdiff_t>(v) * W, sizeof x);
-        acc[v] += x;
+        acc[v] += *reinterpret_cast<const typename lanes_of<W>::unaligned*>(p + static_cast<std::ptrdiff_t>(v) * W);
       }
     }
     std::memcpy(out + d0, acc, sizeof acc);
@@ -79,9 +85,8 @@ template <int W, int V>
       const double r = ref[i];
 #pragma GCC unroll 8
       for (int v = 0; v < V; ++v) {
-        vec x;
-        std::memcpy(&x, p + static_cast<std::ptrdiff_t>(v) * W, sizeof x);
-        vec diff = x * gain[v] - r;
+        const vec x = *reinterpret_cast<const typename lanes_of<W>::unaligned*>(p + static_cast<std::ptrdiff_t>(v) * W);
+        const vec diff = x * gain[v] - r;
         acc[v] += diff * diff;
       }
     }
@@ -89,30 +94,72 @@ template <int W, int V>
   }
 }
 
+struct kernel {
+  void (*windows)(const double* squares, double* out);
+  void (*residuals)(const double* test, const double* ref, const double* gains, double* out);
+};
+
+template <int W, int V>
+void windows_generic(const double* s, double* o) {
+  sum_windows<W, V>(s, o);
+}
+template <int W, int V>
+void residuals_generic(const double* t, const double* r, const double* g, double* o) {
+  sum_residuals<W, V>(t, r, g, o);
+}
+
+// Every width in the compiler's generic vector form, which any CPU runs
+// (NEON on ARM64), indexed by log2(lanes) - 1.
+constexpr kernel GENERIC[] = {
+    {windows_generic<2, 8>, residuals_generic<2, 4>},
+    {windows_generic<4, 8>, residuals_generic<4, 4>},
+    {windows_generic<8, 8>, residuals_generic<8, 2>},
+};
+
+#if defined(__x86_64__)
 [[gnu::target("avx512f")]] void windows_512(const double* s, double* o) { sum_windows<8, 8>(s, o); }
 [[gnu::target("avx")]] void windows_256(const double* s, double* o) { sum_windows<4, 8>(s, o); }
-void windows_128(const double* s, double* o) { sum_windows<2, 8>(s, o); }
-
 [[gnu::target("avx512f")]] void residuals_512(const double* t, const double* r, const double* g, double* o) {
   sum_residuals<8, 8>(t, r, g, o);
 }
 [[gnu::target("avx")]] void residuals_256(const double* t, const double* r, const double* g, double* o) {
   sum_residuals<4, 8>(t, r, g, o);
 }
-void residuals_128(const double* t, const double* r, const double* g, double* o) { sum_residuals<2, 4>(t, r, g, o); }
+// SSE2, which every x86-64 CPU has, is the generic form of 2 lanes.
+constexpr kernel NATIVE[] = {GENERIC[0], {windows_256, residuals_256}, {windows_512, residuals_512}};
+#endif
+
+int width_index(int lanes) { return lanes >= 8 ? 2 : lanes >= 4 ? 1 : 0; }
 
 }  // namespace
 
-int widest_search_lanes() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f")) return 8;
-  if (__builtin_cpu_supports("avx")) return 4;
-  return 2;
+bool kernel_runs_here(search_kernel k) {
+#if defined(__x86_64__)
+  if (k.native && k.lanes >= 8) return __builtin_cpu_supports("avx512f") != 0;
+  if (k.native && k.lanes >= 4) return __builtin_cpu_supports("avx") != 0;
+  return true;
+#else
+  return !k.native;
+#endif
 }
 
-search_result search_delays_with(const double* ref, const double* test, int lanes) {
-  static const int widest = widest_search_lanes();
-  if (lanes > widest) lanes = widest;
+search_kernel fastest_kernel() {
+#if defined(__x86_64__)
+  for (int lanes : {8, 4}) {
+    if (kernel_runs_here({lanes, true})) return {lanes, true};
+  }
+  return {2, true};
+#else
+  // Two lanes are a NEON register; GCC splits wider generic vectors through memory.
+  return {2, false};
+#endif
+}
+
+search_result search_delays_with(const double* ref, const double* test, search_kernel k) {
+  kernel run = GENERIC[width_index(k.lanes)];
+#if defined(__x86_64__)
+  if (k.native && kernel_runs_here(k)) run = NATIVE[width_index(k.lanes)];
+#endif
   search_result best;
   double ref_sum = 0;
   for (int k = COMPARE_BEGIN; k < COMPARE_END; ++k) ref_sum += ref[k] * ref[k];
@@ -126,13 +173,7 @@ search_result search_delays_with(const double* ref, const double* test, int lane
   std::memset(test_copy + ANALYSIS_LENGTH, 0, (PADDED_TEST - ANALYSIS_LENGTH) * sizeof(double));
   for (int i = 0; i < PADDED_TEST; ++i) test_squares[i] = test_copy[i] * test_copy[i];
 
-  if (lanes >= 8) {
-    windows_512(test_squares, window_sums);
-  } else if (lanes >= 4) {
-    windows_256(test_squares, window_sums);
-  } else {
-    windows_128(test_squares, window_sums);
-  }
+  run.windows(test_squares, window_sums);
   // A window without sound ends the search, whatever the delays before it scored.
   for (int d = 0; d < DELAY_COUNT; ++d) {
     const double window_norm = std::sqrt(window_sums[d]);
@@ -145,13 +186,7 @@ search_result search_delays_with(const double* ref, const double* test, int lane
   for (int d = DELAY_COUNT; d < PADDED_DELAYS; ++d) delay_gains[d] = 1.0;
 
   const double* ref_window = ref + COMPARE_BEGIN;
-  if (lanes >= 8) {
-    residuals_512(test_copy, ref_window, delay_gains, residual_sums);
-  } else if (lanes >= 4) {
-    residuals_256(test_copy, ref_window, delay_gains, residual_sums);
-  } else {
-    residuals_128(test_copy, ref_window, delay_gains, residual_sums);
-  }
+  run.residuals(test_copy, ref_window, delay_gains, residual_sums);
 
   for (int d = 0; d < DELAY_COUNT; ++d) {
     const double gain = delay_gains[d];
@@ -168,22 +203,27 @@ search_result search_delays_with(const double* ref, const double* test, int lane
   return best;
 }
 
-search_result search_delays(const double* ref, const double* test) { return search_delays_with(ref, test, MAX_BLOCK); }
+search_result search_delays(const double* ref, const double* test) {
+  static const search_kernel fastest = fastest_kernel();
+  return search_delays_with(ref, test, fastest);
+}
 
-void find_offset_and_gain(const track& reference, track& test) {
+search_kind find_offset_and_gain(const track& reference, track& test) {
   const search_result r = search_delays(reference.analysis.get(), test.analysis.get());
   if (r.kind == SEARCH_SILENT) std::fputs("No Sound At All.\r\n", stdout);
-  if (r.kind != SEARCH_FOUND) return;
-  test.delay = r.delay;
-  test.gain = r.gain;
-  test.score = r.score;
+  if (r.kind == SEARCH_FOUND) {
+    test.delay = r.delay;
+    test.gain = r.gain;
+    test.score = r.score;
+  }
+  return r.kind;
 }
 
 alignment search_pass(track_slot* slots, int wav_num, std::int32_t& input_wav_length) {
   alignment a;
   for (int i = 1; i < wav_num; ++i) {
     track& t = slots[i].t;
-    find_offset_and_gain(slots[0].t, t);
+    const search_kind kind = find_offset_and_gain(slots[0].t, t);
     if (t.delay < a.smallest_delay) a.smallest_delay = t.delay;
     if (a.biggest_delay < t.delay) a.biggest_delay = t.delay;
     if (a.biggest_gain < t.gain) a.biggest_gain = t.gain;
@@ -194,6 +234,12 @@ alignment search_pass(track_slot* slots, int wav_num, std::int32_t& input_wav_le
         "  Gain:%f[dB]   "
         " Score:%f   \r\n",
         static_cast<int>(t.delay), t.gain, 20.0 * std::log10(t.gain), t.score);
+    if (kind != SEARCH_FOUND) continue;
+    if (t.score > POOR_MATCH_SCORE)
+      std::printf("Note: track %d matches the reference poorly; is it a decode of the reference?\r\n", i);
+    if (t.delay == DELAY_MIN || t.delay == DELAY_MAX - 1)
+      std::printf(
+          "Note: the delay of track %d is at the end of the searched range; the true delay may lie beyond it.\r\n", i);
   }
   input_wav_length -= a.biggest_delay - a.smallest_delay;
   std::printf("biggest_delay    : %d\r\n", static_cast<int>(a.biggest_delay));

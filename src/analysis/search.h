@@ -39,14 +39,26 @@ search_result search_delays(const double* ref, const double* test);
 
 // Measures `test` against the reference and stores its delay, gain and score;
 // prints "No Sound At All." and keeps the defaults when there is nothing to match.
-void find_offset_and_gain(const track& reference, track& test);
+search_kind find_offset_and_gain(const track& reference, track& test);
 
-// Measures tracks 1 .. wav_num - 1, prints their report lines and the summary,
-// and shortens `input_wav_length` so that every aligned track can supply it.
+// Measures tracks 1 .. wav_num - 1, prints their report lines, a note under a
+// poor match or a delay at the end of the range, and the summary; shortens
+// `input_wav_length` so that every aligned track can supply it.
 alignment search_pass(track_slot* slots, int wav_num, std::int32_t& input_wav_length);
 
-// The same search on vectors of `lanes` doubles (2, 4 or 8); the result does not depend on it.
-search_result search_delays_with(const double* ref, const double* test, int lanes);
+// How delays are scored together: vectors of `lanes` doubles (2, 4 or 8), in
+// the CPU's own instructions for that width (x86-64 only) or in the
+// compiler's generic form. The result never depends on it.
+struct search_kernel {
+  int lanes;
+  bool native;
+};
 
-// The widest vector, in doubles, that this CPU runs.
-int widest_search_lanes();
+// The same search with a chosen kernel; one that this CPU lacks runs generic.
+search_result search_delays_with(const double* ref, const double* test, search_kernel k);
+
+// Whether this CPU runs the kernel as asked.
+bool kernel_runs_here(search_kernel k);
+
+// The kernel `search_delays` uses here.
+search_kernel fastest_kernel();

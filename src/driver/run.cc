@@ -21,6 +21,12 @@ void print_usage() {
   std::printf("detectable offset: %d ~ %d[sample]. Yulewalk filter for 44.1k is used.\r\n", DELAY_MIN, DELAY_MAX);
 }
 
+// Names the file that a message without a name was about.
+run_status in_file(run_status status, const char* name) {
+  std::printf("In file : %s.\r\n", name);
+  return status;
+}
+
 }  // namespace
 
 run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete) {
@@ -44,29 +50,36 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
   }
 
   std::uint64_t smallest_data_size = std::numeric_limits<std::uint64_t>::max();
+  int shortest = 0;
+  std::uint32_t reference_rate = 0;
   for (int i = 0; i < wav_num; ++i) {
-    std::uint64_t data_size = 0;
-    const run_status status = read_wav_header(slots[i], argv[i + 1], data_size);
-    if (status != STATUS_OK) return status;
-    if (data_size < smallest_data_size) smallest_data_size = data_size;
+    header_info info;
+    const run_status status = read_wav_header(slots[i], argv[i + 1], info);
+    if (status != STATUS_OK) return status == STATUS_CANNOT_OPEN ? status : in_file(status, argv[i + 1]);
+    if (i == 0) reference_rate = info.sample_rate;
+    // A decode at another rate would be measured and cut on the wrong time scale.
+    if (info.sample_rate != reference_rate) {
+      std::printf("Sample rate %u Hz differs from the reference's %u Hz : %s.\r\n", info.sample_rate, reference_rate,
+                  argv[i + 1]);
+      return STATUS_RATE_MISMATCH;
+    }
+    if (info.data_size < smallest_data_size) {
+      smallest_data_size = info.data_size;
+      shortest = i;
+    }
   }
   // At most 0xFFFFFFFF / 8 frames, so the length fits 32 bits.
   auto input_wav_length = static_cast<std::int32_t>(smallest_data_size / FRAME_BYTES);
   std::printf("input_wav_length : %d\r\n", static_cast<int>(input_wav_length));
   if (input_wav_length < ANALYSIS_FRAMES) {
     std::fputs("INPUT FILES TOO SHORT.\r\n", stdout);
-    return STATUS_TOO_SHORT;
+    return in_file(STATUS_TOO_SHORT, argv[shortest + 1]);
   }
-
-  for (int i = 0; i < wav_num; ++i) {
-    const run_status status = capture_analysis(slots[i]);
-    if (status != STATUS_OK) return status;
-  }
+  run_status status = check_output_names(slots, wav_num);
+  if (status == STATUS_OK) status = capture_pass(slots, wav_num, input_wav_length);
+  if (status != STATUS_OK) return status;
   const alignment a = search_pass(slots, wav_num, input_wav_length);
-  for (int i = 0; i < wav_num; ++i) {
-    const run_status status = write_raw_output(slots, wav_num, i, a, input_wav_length);
-    if (status != STATUS_OK) return status;
-  }
-  complete = true;
-  return STATUS_OK;
+  status = output_pass(slots, wav_num, a, input_wav_length);
+  complete = status == STATUS_OK;
+  return status;
 }

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/platform.h"
+
 // Most file names per run, the reference included.
 constexpr int MAX_FILES = 10;
 // Frames of every file that the analysis reads; also the shortest length accepted.
@@ -33,6 +35,7 @@ enum run_status : int {
   STATUS_TOO_SHORT = 8,
   STATUS_OUTPUT_FAILED = 9,
   STATUS_NO_MEMORY = 10,
+  STATUS_RATE_MISMATCH = 11,
 };
 
 struct track {
@@ -46,22 +49,17 @@ struct track {
   int is_float = 0;
 };
 
-// A file on disk, however its name is spelled.
-struct file_identity {
-  bool known = false;
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-};
-
 struct track_slot {
   track t;
-  // The input name as given; the output name is formed from it.
+  // The input name as given.
   std::string path;
   std::FILE* file = nullptr;
-  // The opened input and the written output, so that no output ever
-  // replaces an input or another output of the run.
+  // The opened input, so that no output ever replaces it.
   file_identity input;
-  file_identity output;
+  // The final name of the output, and the temporary that holds it until
+  // every output of the run is complete.
+  std::string output_name;
+  std::string temporary;
 };
 
 // Puts the track at its defaults with a new analysis buffer;

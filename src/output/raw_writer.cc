@@ -1,11 +1,11 @@
 #include "output/raw_writer.h"
 
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "wav/samples.h"
 
 // Samples are little-endian in the files and in memory on every target built
@@ -27,31 +27,82 @@ constexpr double BIASED_HOLD = 1e9;
 // reads and writes roughly double the throughput over 64 KiB blocks.
 constexpr int BLOCK_FRAMES = 65536;
 
-file_identity identity_of(const std::string& name) {
-  struct stat st {};
-  if (stat(name.c_str(), &st) != 0) return {};
-  return {true, st.st_dev, st.st_ino};
+// Where an output lands: its folder, by identity, and its last component;
+// the whole spelling stands in when the folder does not exist.
+struct landing {
+  file_identity folder;
+  std::string last;
+  std::string spelling;
+};
+
+landing landing_of(const std::string& name) {
+  const std::size_t at = folder_length(name);
+  return {identity_of(at == 0 ? std::string(".") : name.substr(0, at)), name.substr(at), name};
 }
 
-bool same_file(const file_identity& a, const file_identity& b) {
-  return a.known && b.known && a.device == b.device && a.inode == b.inode;
+bool same_landing(const landing& a, const landing& b) {
+  if (a.folder.known != b.folder.known) return false;
+  return a.folder.known ? same_file(a.folder, b.folder) && a.last == b.last : a.spelling == b.spelling;
 }
 
-// An input of the run, or an output already written (two inputs may map to
-// one output name), must never be replaced.
-bool belongs_to_run(const std::string& name, const track_slot* slots, int wav_num) {
-  const file_identity f = identity_of(name);
+run_status unavailable(const std::string& name) {
+  std::printf("Output path is not available.\r\nIn file : %s.\r\n", name.c_str());
+  return STATUS_OUTPUT_FAILED;
+}
+
+run_status cannot_write(const std::string& name) {
+  std::printf("Cannot write output file : %s.\r\n", name.c_str());
+  return STATUS_OUTPUT_FAILED;
+}
+
+void discard_temporaries(track_slot* slots, int wav_num) {
   for (int i = 0; i < wav_num; ++i) {
-    if (same_file(f, slots[i].input) || same_file(f, slots[i].output)) return true;
+    if (!slots[i].temporary.empty()) remove_file(slots[i].temporary);
+    slots[i].temporary.clear();
   }
-  return false;
 }
 
-run_status lose_output(std::FILE* out, const std::string& name, const char* message, const std::string& shown,
-                       run_status status) {
-  std::fclose(out);
-  std::remove(name.c_str());
-  std::printf(message, shown.c_str());
+// Moves every temporary over its output name, in track order. A file found
+// at a name is first moved aside, so that on any failure every replaced file
+// can be put back: the outputs of a run change together or not at all.
+run_status commit_outputs(track_slot* slots, int wav_num) {
+  hold_interrupts(true);
+  std::string aside[MAX_FILES];
+  int placed = 0;
+  run_status status = STATUS_OK;
+  for (; placed < wav_num; ++placed) {
+    track_slot& slot = slots[placed];
+    if (name_exists(slot.output_name)) {
+      std::FILE* held = create_temporary(slot.output_name, aside[placed]);
+      const bool moved = held != nullptr && std::fclose(held) == 0 && replace_file(slot.output_name, aside[placed]);
+      if (!moved) {
+        if (held != nullptr) remove_file(aside[placed]);
+        aside[placed].clear();
+        status = cannot_write(slot.output_name);
+        break;
+      }
+    }
+    if (!replace_file(slot.temporary, slot.output_name)) {
+      if (!aside[placed].empty()) replace_file(aside[placed], slot.output_name);
+      aside[placed].clear();
+      status = cannot_write(slot.output_name);
+      break;
+    }
+    slot.temporary.clear();
+  }
+  for (int i = placed - 1; i >= 0 && status != STATUS_OK; --i) {
+    if (aside[i].empty()) {
+      remove_file(slots[i].output_name);
+    } else {
+      replace_file(aside[i], slots[i].output_name);
+      aside[i].clear();
+    }
+  }
+  for (int i = 0; i < placed; ++i) {
+    if (!aside[i].empty()) remove_file(aside[i]);
+  }
+  discard_temporaries(slots, wav_num);
+  hold_interrupts(false);
   return status;
 }
 
@@ -83,7 +134,6 @@ namespace {
   return static_cast<float>(static_cast<double>(v) * INT_SAMPLE_SCALE);
 }
 
-// A clone per vector width is picked at run time.
 template <bool IS_FLOAT>
 [[gnu::always_inline]] inline int convert_samples(const unsigned char* in, int samples, double scale,
                                                   std::int16_t* out) {
@@ -102,71 +152,100 @@ template <bool IS_FLOAT>
   return clips;
 }
 
-[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]] int convert_float_samples(const unsigned char* in,
-                                                                                      int samples, double scale,
-                                                                                      std::int16_t* out) {
+#if defined(__x86_64__)
+// Wider vectors where the CPU has them; every width gives the same samples.
+[[gnu::target("avx2")]] int convert_float_avx2(const unsigned char* in, int samples, double scale, std::int16_t* out) {
   return convert_samples<true>(in, samples, scale, out);
 }
 
-[[gnu::target_clones("arch=x86-64-v4", "avx2", "default")]] int convert_int_samples(const unsigned char* in,
-                                                                                    int samples, double scale,
-                                                                                    std::int16_t* out) {
+[[gnu::target("avx2")]] int convert_int_avx2(const unsigned char* in, int samples, double scale, std::int16_t* out) {
   return convert_samples<false>(in, samples, scale, out);
 }
+#endif
 
 }  // namespace
 
 std::int16_t convert_sample(float sample, double scale, int& clips) { return convert_one(sample, scale, clips); }
 
 int convert_frames(const unsigned char* in, int frames, int is_float, double scale, std::int16_t* out) {
-  return is_float != 0 ? convert_float_samples(in, 2 * frames, scale, out)
-                       : convert_int_samples(in, 2 * frames, scale, out);
+#if defined(__x86_64__)
+  static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+  if (avx2)
+    return is_float != 0 ? convert_float_avx2(in, 2 * frames, scale, out)
+                         : convert_int_avx2(in, 2 * frames, scale, out);
+#endif
+  return is_float != 0 ? convert_samples<true>(in, 2 * frames, scale, out)
+                       : convert_samples<false>(in, 2 * frames, scale, out);
 }
 
-run_status write_raw_output(track_slot* slots, int wav_num, int index, const alignment& a,
-                            std::int32_t input_wav_length) {
-  track_slot& slot = slots[index];
-  track& t = slot.t;
-  const std::int64_t start = t.data_start + std::int64_t{t.delay - a.smallest_delay} * FRAME_BYTES;
-  const std::string name = output_name(slot.path);
-  std::FILE* out = belongs_to_run(name, slots, wav_num) ? nullptr : std::fopen(name.c_str(), "wb");
-  if (out == nullptr) {
-    std::fputs("Output path is not available.\r\n", stdout);
-    return STATUS_OUTPUT_FAILED;
+run_status check_output_names(track_slot* slots, int wav_num) {
+  landing landings[MAX_FILES];
+  for (int i = 0; i < wav_num; ++i) {
+    slots[i].output_name = output_name(slots[i].path);
+    landings[i] = landing_of(slots[i].output_name);
   }
+  for (int i = 0; i < wav_num; ++i) {
+    const std::string& name = slots[i].output_name;
+    const file_identity existing = identity_of(name);
+    for (int j = 0; j < wav_num; ++j) {
+      if (same_file(existing, slots[j].input)) {
+        std::printf("This output would replace an input : %s.\r\n", name.c_str());
+        return STATUS_OUTPUT_FAILED;
+      }
+    }
+    for (int j = 0; j < wav_num; ++j) {
+      if (j != i && same_landing(landings[i], landings[j])) {
+        std::printf("Two inputs would be written to the same output : %s.\r\n", name.c_str());
+        return STATUS_OUTPUT_FAILED;
+      }
+    }
+    if (is_directory(name)) return unavailable(name);
+  }
+  return STATUS_OK;
+}
 
-  if (fseeko(slot.file, start, SEEK_SET) != 0) {
-    return lose_output(out, name, "Cannot read this file : %s.\r\n", slot.path, STATUS_CANNOT_OPEN);
-  }
+run_status write_raw_output(track_slot& slot, int index, const alignment& a, std::int32_t input_wav_length) {
+  track& t = slot.t;
+  std::FILE* out = create_temporary(slot.output_name, slot.temporary);
+  if (out == nullptr) return unavailable(slot.output_name);
+  const std::int64_t start = t.data_start + std::int64_t{t.delay - a.smallest_delay} * FRAME_BYTES;
   const double scale = t.gain * FULL_SCALE / (a.biggest_gain * HEADROOM);
   int clips = 0;
   static unsigned char in_block[BLOCK_FRAMES * FRAME_BYTES];
   static std::int16_t out_block[BLOCK_FRAMES * 2];
-  for (std::int32_t done = 0; done < input_wav_length;) {
-    const int frames = input_wav_length - done < BLOCK_FRAMES ? input_wav_length - done : BLOCK_FRAMES;
+  bool read_ok = seek_to(slot.file, start, SEEK_SET);
+  bool write_ok = true;
+  for (std::int32_t done = 0; read_ok && write_ok && done < input_wav_length;) {
+    const int frames = std::min(input_wav_length - done, BLOCK_FRAMES);
     const auto want = static_cast<std::size_t>(frames);
-    if (std::fread(in_block, FRAME_BYTES, want, slot.file) != want) {
-      return lose_output(out, name, "Cannot read this file : %s.\r\n", slot.path, STATUS_CANNOT_OPEN);
-    }
+    read_ok = std::fread(in_block, FRAME_BYTES, want, slot.file) == want;
+    if (!read_ok) break;
     clips += convert_frames(in_block, frames, t.is_float, scale, out_block);
-    if (std::fwrite(out_block, 4, want, out) != want) {
-      return lose_output(out, name, "Cannot write output file : %s.\r\n", name, STATUS_OUTPUT_FAILED);
-    }
+    write_ok = std::fwrite(out_block, 4, want, out) == want;
     done += frames;
   }
-  if (std::fflush(out) != 0 || std::ferror(out) != 0) {
-    return lose_output(out, name, "Cannot write output file : %s.\r\n", name, STATUS_OUTPUT_FAILED);
+  write_ok = std::fflush(out) == 0 && write_ok;
+  write_ok = std::fclose(out) == 0 && write_ok;
+  if (!read_ok) {
+    std::printf("Cannot read this file : %s.\r\n", slot.path.c_str());
+    return STATUS_CANNOT_OPEN;
   }
-  if (std::fclose(out) != 0) {
-    std::remove(name.c_str());
-    std::printf("Cannot write output file : %s.\r\n", name.c_str());
-    return STATUS_OUTPUT_FAILED;
-  }
-  slot.output = identity_of(name);
+  if (!write_ok) return cannot_write(slot.output_name);
   if (clips != 0)
     std::printf(t.is_float != 0 ? "FLO %d: Clipped %d times.\r\n" : "INT %d: Clipped %d times.\r\n", index, clips);
   t.analysis.reset();
   std::fclose(slot.file);
   slot.file = nullptr;
   return STATUS_OK;
+}
+
+run_status output_pass(track_slot* slots, int wav_num, const alignment& a, std::int32_t input_wav_length) {
+  for (int i = 0; i < wav_num; ++i) {
+    const run_status status = write_raw_output(slots[i], i, a, input_wav_length);
+    if (status != STATUS_OK) {
+      discard_temporaries(slots, wav_num);
+      return status;
+    }
+  }
+  return commit_outputs(slots, wav_num);
 }

@@ -23,8 +23,15 @@ std::int16_t convert_sample(float sample, double scale, int& clips);
 // frames; returns how many samples clipped.
 int convert_frames(const unsigned char* in, int frames, int is_float, double scale, std::int16_t* out);
 
-// Writes track `index` of the table from its aligned start, prints its clip
-// line, then releases its analysis buffer and closes its input. On a failure,
-// prints its line, removes the incomplete output and returns the status.
-run_status write_raw_output(track_slot* slots, int wav_num, int index, const alignment& a,
-                            std::int32_t input_wav_length);
+// Forms every output name and refuses, with its message, the first in track
+// order that would replace an input, is shared by two inputs, or is a folder.
+run_status check_output_names(track_slot* slots, int wav_num);
+
+// Writes track `index` from its aligned start into a temporary beside its
+// output, prints its clip line, then releases its analysis buffer and closes
+// its input. On a failure, prints its line and returns the status.
+run_status write_raw_output(track_slot& slot, int index, const alignment& a, std::int32_t input_wav_length);
+
+// Writes every track, then moves the outputs into place together; on any
+// failure no temporary stays and every file found stays as it was.
+run_status output_pass(track_slot* slots, int wav_num, const alignment& a, std::int32_t input_wav_length);

@@ -1,12 +1,9 @@
 #include "wav/wav_header.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "wav/samples.h"
 
 namespace {
@@ -49,7 +46,7 @@ bool read_u32(std::FILE* in, std::uint32_t& v) {
 }
 
 // A seek past the end succeeds; the read after it then comes up short.
-bool skip_bytes(std::FILE* in, std::int64_t n) { return n <= 0 || fseeko(in, n, SEEK_CUR) == 0; }
+bool skip_bytes(std::FILE* in, std::int64_t n) { return n <= 0 || seek_to(in, n, SEEK_CUR); }
 
 // RIFF pads an odd-sized body with one byte.
 std::int64_t padded(std::int32_t size) { return size <= 0 ? 0 : std::int64_t{size} + (size & 1); }
@@ -70,38 +67,18 @@ search_result find_chunk(header_walk& w, const char* wanted) {
   return w.budget == 0 ? NOT_FOUND : FOUND;
 }
 
-// Opens without blocking (a fifo would wait for a writer) and accepts only
-// regular files, whose length bounds every later read.
-std::FILE* open_regular(const char* name, struct stat& st) {
-  int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return nullptr;
-  }
-  int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    close(fd);
-    return nullptr;
-  }
-  std::FILE* in = fdopen(fd, "rb");
-  if (in == nullptr) close(fd);
-  return in;
-}
-
 run_status fail(const char* message, run_status status) {
   std::fputs(message, stdout);
   return status;
 }
 
 // From the fmt chunk's size field on; the stream stands there.
-run_status read_format(header_walk& w, track& t) {
+run_status read_format(header_walk& w, track& t, std::uint32_t& rate) {
   const run_status cut = STATUS_NO_DATA_CHUNK;
   const char* cut_message = "There are no data chunk.\r\n";
   std::uint32_t fmt_size_field = 0;
   std::uint16_t tag = 0;
   std::uint16_t channels = 0;
-  std::uint32_t rate = 0;
   std::uint32_t byte_rate = 0;
   if (!read_u32(w.in, fmt_size_field) || !read_u16(w.in, tag)) return fail(cut_message, cut);
   if (tag != TAG_INTEGER && tag != TAG_FLOAT && tag != TAG_EXTENSIBLE) {
@@ -137,15 +114,14 @@ std::string printable_chunk_id(const unsigned char* id) {
   return text;
 }
 
-run_status read_wav_header(track_slot& slot, const char* name, std::uint64_t& data_size) {
+run_status read_wav_header(track_slot& slot, const char* name, header_info& info) {
   slot.path = name;
-  struct stat st {};
-  slot.file = open_regular(name, st);
+  std::int64_t file_size = 0;
+  slot.file = open_input(slot.path, slot.input, file_size);
   if (slot.file == nullptr) {
     std::printf("Cannot open this file : %s.\r\n", name);
     return STATUS_CANNOT_OPEN;
   }
-  slot.input = {true, st.st_dev, st.st_ino};
 
   header_walk w{slot.file, {0, 0, 0, 0, 0}, CHUNK_BUDGET};
   const char* no_fmt = "Chunks too much.\r\n";
@@ -156,7 +132,7 @@ run_status read_wav_header(track_slot& slot, const char* name, std::uint64_t& da
   if (std::memcmp(w.id, "WAVE", 4) != 0) std::printf("WAVE != %s\r\n", printable_chunk_id(w.id).c_str());
   if (!read_id(w) || find_chunk(w, "fmt ") != FOUND) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
 
-  run_status status = read_format(w, slot.t);
+  run_status status = read_format(w, slot.t, info.sample_rate);
   if (status != STATUS_OK) return status;
 
   std::uint32_t size_field = 0;
@@ -165,12 +141,12 @@ run_status read_wav_header(track_slot& slot, const char* name, std::uint64_t& da
   }
   // The size field of a streamed or damaged file may promise more than is
   // there; only bytes that exist are ever read.
-  std::int64_t position = ftello(w.in);
-  std::int64_t held = position < 0 ? 0 : static_cast<std::int64_t>(st.st_size) - position;
+  slot.t.data_start = position_of(w.in);
+  std::int64_t held = slot.t.data_start < 0 ? 0 : file_size - slot.t.data_start;
   if (held < 0) held = 0;
-  data_size = size_field;
-  if (static_cast<std::uint64_t>(held) < data_size) {
-    data_size = static_cast<std::uint64_t>(held);
+  info.data_size = size_field;
+  if (static_cast<std::uint64_t>(held) < info.data_size) {
+    info.data_size = static_cast<std::uint64_t>(held);
     std::printf("Note: data chunk is longer than the file; using %lld bytes.\r\n", static_cast<long long>(held));
   }
   return STATUS_OK;

@@ -6,11 +6,15 @@
 
 #include "driver/track.h"
 
-// Opens `name` into the slot, checks its header and leaves the stream at the
-// first sample frame. `data_size` receives the bytes of sample data the file
-// really holds (never more than its data chunk declares). On a fatal problem,
-// prints its line and returns the status.
-run_status read_wav_header(track_slot& slot, const char* name, std::uint64_t& data_size);
+struct header_info {
+  // Bytes of sample data the file really holds, never more than its data chunk declares.
+  std::uint64_t data_size = 0;
+  std::uint32_t sample_rate = 0;
+};
+
+// Opens `name` into the slot, checks its header, records `data_start` and
+// leaves the stream there. On a fatal problem, prints its line and returns the status.
+run_status read_wav_header(track_slot& slot, const char* name, header_info& info);
 
 // A chunk id as it may be shown on a terminal: bytes outside printable ASCII
 // become '?', a zero byte ends the text.

@@ -16,24 +16,42 @@ struct noise_source {
   }
 };
 
+// sin(2 pi turns), from additions and multiplications only: the library's
+// sin() may round differently on another platform, and the sounds must be
+// the same to the bit everywhere.
+inline double sine_of_turns(double turns) {
+  double x = turns - std::floor(turns);  // [0, 1)
+  if (x > 0.5) x -= 1.0;                 // [-0.5, 0.5]
+  if (x > 0.25) x = 0.5 - x;             // sin(pi - t) = sin(t)
+  if (x < -0.25) x = -0.5 - x;
+  const double t = x * 6.283185307179586;  // [-pi/2, pi/2]: Taylor to t^13
+  const double t2 = t * t;
+  double sum = 1.0 / 6227020800.0;
+  for (double k : {-1.0 / 39916800.0, 1.0 / 362880.0, -1.0 / 5040.0, 1.0 / 120.0, -1.0 / 6.0, 1.0}) sum = sum * t2 + k;
+  return sum * t;
+}
+
 // Interleaved stereo values of full scale 1.0: a few notes with harmonics,
 // changing every quarter second, and a little noise, so that no two delays
 // look alike.
 inline std::vector<double> music(int frames, std::uint64_t seed) {
   std::vector<double> out(static_cast<std::size_t>(frames) * 2);
   noise_source noise{seed};
-  const double pi = 3.14159265358979323846;
   double freq[3] = {220, 277.2, 329.6};
   for (int n = 0; n < frames; ++n) {
     if (n % 11025 == 0) {
-      for (double& f : freq) f = 110.0 * std::pow(2.0, (noise.next() + 1.0) * 2.0);
+      // Two octaves of semitones above 110 Hz.
+      for (double& f : freq) {
+        f = 110.0;
+        for (int k = static_cast<int>((noise.next() + 1.0) * 12.0); k > 0; --k) f *= 1.0594630943592953;
+      }
     }
     const double t = n / 44100.0;
     double v = 0;
     for (int i = 0; i < 3; ++i) {
-      for (int h = 1; h <= 4; ++h) v += std::sin(2 * pi * freq[i] * h * t + i) / (h * 6.0);
+      for (int h = 1; h <= 4; ++h) v += sine_of_turns(freq[i] * h * t + 0.16 * i) / (h * 6.0);
     }
-    const double envelope = 0.6 + 0.4 * std::sin(2 * pi * 1.3 * t);
+    const double envelope = 0.6 + 0.4 * sine_of_turns(1.3 * t);
     const double shared = 0.05 * noise.next();
     out[2 * n] = 0.5 * envelope * v + shared;
     out[2 * n + 1] = 0.45 * envelope * v - shared + 0.02 * noise.next();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -105,13 +106,18 @@ inline bytes float_frames(const std::vector<float>& samples) {
   return b;
 }
 
+// A path from UTF-8 text, whatever the system's own code page.
+inline std::filesystem::path utf8_path(const std::string& name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
 inline bool write_bytes(const std::string& path, const bytes& b) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::ofstream f(utf8_path(path), std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
   return static_cast<bool>(f);
 }
 
 inline bytes read_bytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(utf8_path(path), std::ios::binary);
   return bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }

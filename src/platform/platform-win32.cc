@@ -1,0 +1,203 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+// Outputs and the backups of replaced files of one run: twice the most files.
+constexpr int TEMPORARY_MAX = 20;
+// What a console interrupt ends a process with.
+constexpr UINT INTERRUPTED = 0xC000013A;
+
+// The console handler runs on a thread of its own: the temporaries and the
+// hold change only under this lock.
+SRWLOCK lock = SRWLOCK_INIT;
+std::wstring temporaries[TEMPORARY_MAX];
+bool held = false;
+bool pending = false;
+UINT console_page = 0;
+
+struct locked {
+  locked() { AcquireSRWLockExclusive(&lock); }
+  ~locked() { ReleaseSRWLockExclusive(&lock); }
+  locked(const locked&) = delete;
+  locked& operator=(const locked&) = delete;
+};
+
+std::wstring wide(const std::string& text) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
+  return w;
+}
+
+std::string narrow(const wchar_t* text) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+void forget(const std::wstring& name) {
+  for (std::wstring& t : temporaries) {
+    if (t == name) t.clear();
+  }
+}
+
+// Called with the lock held: nothing can be registered meanwhile, and the
+// process ends without running anything that could wait on the main thread.
+[[noreturn]] void remove_temporaries_and_end() {
+  for (const std::wstring& t : temporaries) {
+    if (!t.empty()) DeleteFileW(t.c_str());
+  }
+  TerminateProcess(GetCurrentProcess(), INTERRUPTED);
+  ExitProcess(INTERRUPTED);
+}
+
+BOOL WINAPI on_console_event(DWORD /*event*/) {
+  const locked guard;
+  if (!held) remove_temporaries_and_end();
+  pending = true;
+  return TRUE;
+}
+
+file_identity identity_from(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(h, &info) == 0) return {};
+  return {true, info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+void restore_console_page() { SetConsoleOutputCP(console_page); }
+
+}  // namespace
+
+void prepare_process() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  // Names are UTF-8 throughout; a console shows them as such.
+  console_page = GetConsoleOutputCP();
+  if (console_page != 0 && console_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8) != 0)
+    std::atexit(restore_console_page);
+}
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide_args = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide_args == nullptr) return {argv, argv + argc};
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) args.push_back(narrow(wide_args[i]));
+  LocalFree(wide_args);
+  return args;
+}
+
+std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& size) {
+  HANDLE h = CreateFileW(wide(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  // Only files on disk: a pipe or a device (CON, NUL) is refused.
+  if (GetFileType(h) != FILE_TYPE_DISK || GetFileInformationByHandle(h, &info) == 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* in = _fdopen(fd, "rb");
+  if (in == nullptr) {
+    _close(fd);
+    return nullptr;
+  }
+  id = identity_from(h);
+  size = static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+  return in;
+}
+
+bool seek_to(std::FILE* f, std::int64_t offset, int whence) { return _fseeki64(f, offset, whence) == 0; }
+
+std::int64_t position_of(std::FILE* f) { return _ftelli64(f); }
+
+std::size_t folder_length(const std::string& name) { return name.find_last_of("/\\:") + 1; }
+
+file_identity identity_of(const std::string& name) {
+  // No access asked for: a file open elsewhere still tells who it is.
+  HANDLE h = CreateFileW(wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  const file_identity id = identity_from(h);
+  CloseHandle(h);
+  return id;
+}
+
+bool is_directory(const std::string& name) {
+  const DWORD attributes = GetFileAttributesW(wide(name).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool name_exists(const std::string& name) { return GetFileAttributesW(wide(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::FILE* create_temporary(const std::string& beside, std::string& name) {
+  const std::string folder = beside.substr(0, folder_length(beside));
+  const locked guard;
+  int place = 0;
+  while (place < TEMPORARY_MAX && !temporaries[place].empty()) ++place;
+  if (place == TEMPORARY_MAX) return nullptr;
+  static unsigned serial = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = folder + ".eqalign-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++) + ".tmp";
+    const std::wstring w = wide(name);
+    // Shared for deletion, so that an interrupt can remove it while it is written.
+    HANDLE h = CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    std::FILE* out = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (out == nullptr) {
+      if (fd < 0) CloseHandle(h);
+      if (fd >= 0) _close(fd);
+      DeleteFileW(w.c_str());
+      return nullptr;
+    }
+    temporaries[place] = w;
+    return out;
+  }
+  return nullptr;
+}
+
+bool remove_file(const std::string& name) {
+  const std::wstring w = wide(name);
+  const locked guard;
+  forget(w);
+  return DeleteFileW(w.c_str()) != 0;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+  const std::wstring f = wide(from);
+  const std::wstring t = wide(to);
+  const locked guard;
+  if (MoveFileExW(f.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) return false;
+  forget(f);
+  forget(t);
+  return true;
+}
+
+void watch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+void hold_interrupts(bool hold) {
+  const locked guard;
+  held = hold;
+  if (!held && pending) remove_temporaries_and_end();
+}
+
+void pause_one_second() { Sleep(1000); }

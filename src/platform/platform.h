@@ -1,0 +1,66 @@
+// What differs between operating systems: opening inputs, file identity,
+// 64-bit positions, the console, outputs that replace old files in one step,
+// and the clean-up of an interrupted run.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// A file on disk, however its name is spelled: device and inode on POSIX,
+// volume serial number and file index on Windows.
+struct file_identity {
+  bool known = false;
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;
+};
+
+inline bool same_file(const file_identity& a, const file_identity& b) {
+  return a.known && b.known && a.device == b.device && a.index == b.index;
+}
+
+// Makes the standard streams safe: binary on Windows, so that every line ends
+// in exactly "\r\n"; on POSIX, descriptors 0 to 2 can never become an input or
+// an output, and a closed pipe makes a write fail instead of killing the run.
+void prepare_process();
+
+// The command-line arguments, the program name first, as UTF-8 text.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
+
+// Opens a regular file for binary reading without waiting on a fifo or a
+// device; returns nullptr for anything else.
+std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& size);
+
+// Seeks and tells in 64 bits.
+bool seek_to(std::FILE* f, std::int64_t offset, int whence);
+std::int64_t position_of(std::FILE* f);
+
+// Length of the folder part of a name, its last separator included; 0 when
+// the name has none.
+std::size_t folder_length(const std::string& name);
+
+// The file or folder a name reaches, links followed; unknown when there is none.
+file_identity identity_of(const std::string& name);
+bool is_directory(const std::string& name);
+// Whether anything stands at the name, a dangling link included.
+bool name_exists(const std::string& name);
+
+// Creates a new empty file in the folder of `beside`, under a name nothing
+// else uses, with the permissions a plain create gives; an interrupt removes
+// it until it is moved or removed.
+std::FILE* create_temporary(const std::string& beside, std::string& name);
+// Removes a file or a link (never a folder).
+bool remove_file(const std::string& name);
+// Moves `from` over `to` in one step; a file or a link at `to` is replaced.
+bool replace_file(const std::string& from, const std::string& to);
+
+// From now on an interrupt (SIGINT, SIGTERM, SIGHUP; Ctrl-C or a closed
+// console on Windows) removes the temporaries, then ends the process.
+void watch_interrupts();
+// While held, an interrupt waits, so that the outputs are replaced or put
+// back as a whole.
+void hold_interrupts(bool hold);
+
+void pause_one_second();

@@ -1,0 +1,350 @@
+// eqalign run as a user runs it. Each row gives the files, the arguments, the
+// exit status and the end of the report. Every run must leave no temporary
+// behind and its inputs as they were; a failed run leaves every file it
+// found as it was, and writes nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <limits>
+
+#include "signals.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int FRAMES = 70000;  // more than one block of the writer
+
+const std::vector<double>& source() {
+  static const std::vector<double> m = music(FRAMES + 8000, 31);
+  return m;
+}
+
+// A decode of the source: `delay` frames later, at `gain` times its level,
+// after `silence` frames of digital silence.
+bytes take(int delay, double gain = 1.0, bool is_float = true, std::uint32_t rate = 44100, int frames = FRAMES,
+           int silence = 0) {
+  const std::vector<double> d = decode_of(source(), frames, silence + delay, gain, 0.0, 1);
+  return wav_bytes({.format_tag = static_cast<std::uint16_t>(is_float ? 3 : 1),
+                    .rate = rate,
+                    .data = is_float ? as_float_frames(d) : as_int_frames(d)});
+}
+
+bytes non_finite_samples() {
+  std::vector<double> v = decode_of(source(), FRAMES, 0, 1.0, 0.0, 1);
+  const double inf = std::numeric_limits<double>::infinity();
+  v[2 * 100] = std::nan("");    // inside the analysed second: counts as silence
+  v[2 * 5000 + 1] = inf;        // and is written held at +32700
+  v[2 * 65500] = std::nan("");  // written as 0, not counted
+  v[2 * 65600] = inf;
+  v[2 * 65601 + 1] = -inf;
+  v[2 * 65700] = 1e30;
+  v[2 * 65701 + 1] = -1e30;
+  return wav_bytes({.format_tag = 3, .data = as_float_frames(v)});
+}
+
+std::string long_name(std::size_t length) {
+  std::string name;
+  while (name.size() + 210 < length) name += std::string(200, 'd') + "/";
+  return name + std::string(length - name.size() - 8, 'n') + ".32b.wav";
+}
+
+const std::string USAGE =
+    "Eqalign ver.1.1.0 (https://eqalign.example.org/)\r\n"
+    " Equalize offset and gain of 32bit float or int 44100Hz wav files.\r\n"
+    "  Then output them as raw, to perform an abc/hr test.\r\n\r\n"
+    "    usage:  eqalign original.wav lossy1.wav lossy2.wav.....\r\n\r\n"
+    "detectable offset: -2500 ~ 7500[sample]. Yulewalk filter for 44.1k is used.\r\n";
+enum special { PLAIN, POSIX_ONLY, FIFO, UNREADABLE, OPEN_DESCRIPTOR };
+
+using files = std::vector<std::pair<std::string, bytes>>;
+
+struct row {
+  std::string label;
+  files inputs;  // beside ref.wav, a copy of the source; a name ending in '/' is a folder
+  std::vector<std::string> args;
+  int status;
+  std::string tail;  // the report ends with it
+  std::string has = {};
+  std::vector<std::string> made = {};
+  special kind = PLAIN;
+  int runs = 1;
+};
+
+// ref.wav and b.wav, which holds `b`.
+row pair(const char* label, bytes b, int status, const std::string& tail, const std::string& has = "") {
+  return {label, {{"b.wav", std::move(b)}}, {"ref.wav", "b.wav"}, status, tail, has};
+}
+
+std::vector<row> rows() {
+  std::vector<std::string> eleven;
+  files ten;
+  std::vector<std::string> ten_names{"ref.wav"};
+  for (int i = 0; i < 11; ++i) eleven.push_back(std::to_string(i) + ".wav");
+  for (int i = 1; i < 10; ++i) {
+    ten_names.push_back(std::to_string(i) + "t.wav");
+    ten.emplace_back(ten_names.back(), take(i, 1.0, i % 2 == 0));
+  }
+  const std::string in_b = "In file : b.wav.\r\n";
+  const std::string rate = "Note: using sample rate other than 44.1kHz is not recommended.\r\n";
+  const std::string silent =
+      "No Sound At All.\r\nFLO 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    "
+      "Score:0.000000   \r\nbiggest_delay    : 0\r\nsmallest_delay   : 0\r\n"
+      "biggest_gain     : 1.000000\r\ninput_wav_length : ";
+  const std::string end = " is at the end of the searched range; the true delay may lie beyond it.\r\n";
+  const bytes short_data = wav_bytes({.data = bytes(352799, 0)});
+  const bytes old{'o', 'l', 'd'};
+  const std::string utf8 = "caf\xc3\xa9 \xe9\x9f\xb3\xe6\xa5\xbd";
+  const std::string longest = long_name(2100);
+  const std::string too_long(5000, 'n');
+  const auto at48 = [](int delay) { return take(delay, 1.0, true, 48000); };
+  const auto late = [](int delay, double gain, int frames, int silence) {
+    return take(delay, gain, true, 44100, frames, silence);
+  };
+  // clang-format off
+  return {
+    {"usage_without_names", {}, {}, 0, USAGE},
+    {"usage_with_one_name", {}, {"only.wav"}, 0, USAGE},
+    {"eleven_names", {}, eleven, 1, "wav_num 11 is too much.\r\n"},
+    {"a_name_that_cannot_be_opened",
+     {{"ref.wav", wav_bytes({.before_fmt = {{"LIST", bytes(4, 0)}}, .data = bytes(800, 0)})},
+      {"b.wav", wav_bytes({.between = {{"fact", bytes(4, 0)}}, .data = bytes(800, 0)})},
+      {"d.wav", wav_bytes({.format_tag = 2})}},  // would fail with status 4 if read
+     {"ref.wav", "b.wav", "c.wav", "d.wav"}, 2,
+     "skipped unknown chunk 'LIST' while searching 'fmt '.\r\n"
+     "skipped unknown chunk 'fact' while searching 'data'.\r\nCannot open this file : c.wav.\r\n"},
+    {"ten_files", ten, ten_names, 0, "input_wav_length : 69991\r\n", "INT 9:Offset:    9"},
+    pair("empty", {}, 3, "Chunks too much.\r\n" + in_b),
+    pair("format_tag_2", wav_bytes({.format_tag = 2}), 4, "This is not a linear(integer) or float PCM. 2\r\n" + in_b),
+    pair("mono", wav_bytes({.channels = 1}), 5, "This is not a stereo file.\r\n" + in_b),
+    pair("sixteen_bits", wav_bytes({.byte_rate = 176400}), 6, "This is not a 32bit depth wave file.\r\n" + in_b),
+    pair("chunk_past_the_end", wav_bytes({.between = {{"LIST", bytes(4, 0), 0xFFFFFFF0}}}), 7,
+         "There are no data chunk.\r\n" + in_b),
+    {"352799_data_bytes_twice", {{"b.wav", short_data}, {"c.wav", short_data}}, {"ref.wav", "b.wav", "c.wav"}, 8,
+     "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n" + in_b},
+    pair("header_without_data", wav_bytes({.data_size = 400000}), 8,
+         "Note: data chunk is longer than the file; using 0 bytes.\r\ninput_wav_length : 0\r\n"
+         "INPUT FILES TOO SHORT.\r\n" + in_b),
+    pair("silent_decode_of_352807_bytes", wav_bytes({.format_tag = 3, .data = bytes(352807, 0)}), 0,
+         silent + "44100\r\n"),
+    {"odd_and_oversized_data_sizes",
+     {{"b.wav", wav_bytes({.data_size = 368001, .data = bytes(368002, 0)})},
+      {"c.wav", wav_bytes({.format_tag = 3, .data_size = 0xFFFFFFFF, .data = as_float_frames(source())})}},
+     {"ref.wav", "b.wav", "c.wav"}, 0, "input_wav_length : 46000\r\n"},
+    pair("nan_infinite_and_huge_floats", non_finite_samples(), 0, "FLO 1: Clipped 5 times.\r\n"),
+    {"a_folder", {{"f.wav/", {}}}, {"ref.wav", "f.wav"}, 2, "Cannot open this file : f.wav.\r\n"},
+    {"a_fifo", {}, {"ref.wav", "fifo.wav"}, 2, "Cannot open this file : fifo.wav.\r\n", "", {}, FIFO},
+    {"unreadable", {{"b.wav", take(0)}}, {"ref.wav", "b.wav"}, 2, "Cannot open this file : b.wav.\r\n", "", {},
+     UNREADABLE},
+    {"rate_of_the_first_decode", {{"b.wav", at48(0)}}, {"ref.wav", "b.wav", "missing.wav"}, 11,
+     rate + "Sample rate 48000 Hz differs from the reference's 44100 Hz : b.wav.\r\n"},
+    {"rate_of_a_later_decode", {{"ref.wav", at48(0)}, {"b.wav", at48(5)}, {"c.wav", take(0)}},
+     {"ref.wav", "b.wav", "c.wav"}, 11, rate + "Sample rate 44100 Hz differs from the reference's 48000 Hz : c.wav.\r\n"},
+    {"one_rate_not_44100", {{"ref.wav", at48(0)}, {"b.wav", at48(5)}}, {"ref.wav", "b.wav"}, 0,
+     "input_wav_length : 69995\r\n", rate + rate + "input_wav_length : 70000\r\nFLO 1:Offset:    5"},
+    // Two seconds of silence: measured from 6600 frames before the first sound.
+    {"silent_start", {{"ref.wav", late(0, 1.0, 130000, 88200)}, {"b.wav", late(300, 0.5, 130000, 88200)}},
+     {"ref.wav", "b.wav"}, 0,
+     "input_wav_length : 130000\r\nNote: the reference is silent at its start; measuring from frame 81600.\r\n"
+     "FLO 1:Offset:  300    Gain:2.000000    Gain:6.020600[dB]    Score:0.000000   \r\nbiggest_delay    : 300\r\n"
+     "smallest_delay   : 0\r\nbiggest_gain     : 2.000000\r\ninput_wav_length : 129700\r\n"},
+    {"silent_reference", {{"ref.wav", wav_bytes({.format_tag = 3, .data = bytes(FRAMES * 8, 0)})}, {"b.wav", take(0)}},
+     {"ref.wav", "b.wav"}, 0, silent + "70000\r\n"},
+    {"sound_too_late_in_the_reference", {{"ref.wav", late(0, 1.0, FRAMES, 60000)}, {"b.wav", take(0)}},
+     {"ref.wav", "b.wav"}, 0, silent + "70000\r\n"},
+    {"output_is_an_input", {{"ref.wav.raw", take(1)}}, {"ref.wav", "ref.wav.raw"}, 9,
+     "This output would replace an input : ref.wav.raw.\r\n"},
+    {"an_input_given_twice", {}, {"ref.wav", "ref.wav"}, 9,
+     "Two inputs would be written to the same output : ref.wav.raw.\r\n"},
+    {"two_spellings_of_one_output", {{"sub/", {}}, {"a.32b.wav", take(1)}, {"a.32b.wav.x.32b.wav", take(2)}},
+     {"ref.wav", "a.32b.wav", "sub/../a.32b.wav.x.32b.wav"}, 9,
+     "Two inputs would be written to the same output : a.raw.\r\n"},
+    {"a_folder_at_an_output_name", {{"ref.wav.raw", old}, {"b.raw/", {}}, {"b.32b.wav", take(1)}},
+     {"ref.wav", "b.32b.wav"}, 9, "Output path is not available.\r\nIn file : b.raw.\r\n"},
+    // The last output's folder takes no new file, even from root.
+    {"an_output_that_cannot_be_created", {{"ref.wav.raw", old}, {"b.wav", take(1)}, {"c.wav", take(2)}},
+     {"ref.wav", "b.wav", "/dev/fd/42"}, 9, "Output path is not available.\r\nIn file : /dev/fd/42.raw.\r\n", "", {},
+     OPEN_DESCRIPTOR},
+    pair("another_piece", wav_bytes({.format_tag = 3, .data = as_float_frames(music(FRAMES, 99))}), 0, "\r\n",
+         "   \r\nNote: track 1 matches the reference poorly; is it a decode of the reference?\r\nbiggest_delay"),
+    {"delays_at_the_ends_of_the_range", {{"b.wav", take(7499)}, {"c.wav", take(-2500)}}, {"ref.wav", "b.wav", "c.wav"},
+     0,
+     "Note: the delay of track 2" + end + "biggest_delay    : 7499\r\nsmallest_delay   : -2500\r\n"
+     "biggest_gain     : 1.000000\r\ninput_wav_length : 60001\r\n",
+     "FLO 1:Offset: 7499    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
+     "Note: the delay of track 1" + end + "FLO 2:Offset:-2500"},
+    // Run twice: the second run in the same folder replaces the first's outputs.
+    {"names_with_spaces_dashes_and_utf8", {{"my song.32b.wav", take(3)}, {"-x.32b.wav", take(4)},
+     {utf8 + ".32b.wav", take(5)}, {"x.32B.WAV", take(6)}},
+     {"ref.wav", "my song.32b.wav", "-x.32b.wav", utf8 + ".32b.wav", "x.32B.WAV"}, 0, "input_wav_length : 69994\r\n",
+     "", {"ref.wav.raw", "my song.raw", "-x.raw", utf8 + ".raw", "x.32B.WAV.raw"}, PLAIN, 2},
+    {"a_name_that_is_not_utf8", {{"x\xff.32b.wav", take(3)}}, {"ref.wav", "x\xff.32b.wav"}, 0,
+     "input_wav_length : 69997\r\n", "", {"x\xff.raw"}, POSIX_ONLY},
+    {"a_name_of_2100_characters", {{longest, take(0)}}, {"ref.wav", longest}, 0, "input_wav_length : 70000\r\n", "",
+     {longest.substr(0, 2092) + ".raw"}},
+    {"a_name_of_5000_characters", {}, {"ref.wav", too_long}, 2, "Cannot open this file : " + too_long + ".\r\n"},
+  };
+  // clang-format on
+}
+
+void PrintTo(const row& r, std::ostream* os) { *os << r.label; }
+
+class Run : public testing::TestWithParam<row> {};
+
+TEST_P(Run, EndsWithItsStatusReportAndFiles) {
+  const row& r = GetParam();
+#ifdef _WIN32
+  if (r.kind != PLAIN) GTEST_SKIP() << "a fifo, a mode, a /dev/fd name or a name that is not UTF-8 has no Windows form";
+#endif
+  scratch_dir dir;
+  dir.put("ref.wav", take(0));
+  for (const auto& [name, content] : r.inputs) {
+    fs::create_directories(utf8_path(dir / name).parent_path());
+    ASSERT_TRUE(name.ends_with('/') || write_bytes(dir / name, content)) << name;
+  }
+#ifndef _WIN32
+  if (r.kind == FIFO) {
+    ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
+  }
+  if (r.kind == UNREADABLE) {
+    if (geteuid() == 0) GTEST_SKIP() << "file modes do not bind root";
+    chmod((dir / "b.wav").c_str(), 0);
+  }
+  // Open across the spawn on purpose: the run reads c.wav as /dev/fd/42.
+  const int c_wav = r.kind == OPEN_DESCRIPTOR ? open((dir / "c.wav").c_str(), O_RDONLY | O_CLOEXEC) : -1;
+  if (c_wav >= 0) {
+    ASSERT_EQ(dup2(c_wav, 42), 42);
+    close(c_wav);
+  }
+#endif
+  for (int run = 0; run < r.runs; ++run) {
+    const run_result result = run_eqalign(r.args, dir / "");
+    EXPECT_EQ(result.status, r.status);
+    if (r.args.size() < 2) {
+      EXPECT_EQ(result.out, r.tail);
+    }
+    EXPECT_TRUE(result.out.starts_with(r.args.size() < 2 ? "" : BANNER_START + r.args[0] + "\r\n")) << result.out;
+    EXPECT_TRUE(result.out.ends_with(r.tail)) << result.out;
+    EXPECT_NE(result.out.find(r.has), std::string::npos) << result.out;
+  }
+#ifndef _WIN32
+  if (r.kind == OPEN_DESCRIPTOR) close(42);
+#endif
+  for (const std::string& f : r.made) EXPECT_TRUE(fs::exists(utf8_path(dir / f))) << f;
+  for (const auto& [name, content] : r.inputs) {
+    const bool input = std::find(r.args.begin(), r.args.end(), name) != r.args.end();
+    if (!name.ends_with('/') && (input || r.status != 0)) {
+      EXPECT_EQ(read_bytes(dir / name), content) << "changed: " << name;
+    }
+  }
+  for (const fs::directory_entry& e : fs::directory_iterator(dir.path)) {
+    const std::string name = e.path().filename().string();
+    EXPECT_FALSE(name.starts_with(".eqalign-")) << "temporary left: " << name;
+    const bool found =
+        std::any_of(r.inputs.begin(), r.inputs.end(), [&](const auto& f) { return dir / f.first == e.path(); });
+    if (r.status != 0 && e.is_regular_file() && e.path().extension() == ".raw") {
+      EXPECT_TRUE(found) << "written by a failed run: " << name;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Run, testing::ValuesIn(rows()),
+                         [](const testing::TestParamInfo<row>& info) { return info.param.label; });
+
+std::int16_t sample_at(const bytes& raw, std::size_t i) {
+  return static_cast<std::int16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
+}
+
+TEST(RunComplete, AlignedCopiesComeOutMatchedAndTheReportIsExact) {
+  scratch_dir dir;
+  dir.put("ref.32b.wav", take(0));
+  dir.put("early.32b.wav", take(-10));
+  dir.put("late.32b.wav", take(200, 1.0, false));
+  dir.put("loud.32b.wav", take(300, 2.0));
+  const run_result r = run_eqalign({"ref.32b.wav", "early.32b.wav", "late.32b.wav", "loud.32b.wav"}, dir / "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string(BANNER_START) + "ref.32b.wav\r\n" +
+                       "input_wav_length : 70000\r\n"
+                       "FLO 1:Offset:  -10    Gain:1.000000    Gain:-0.000000[dB]    Score:0.000000   \r\n"
+                       "INT 2:Offset:  200    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
+                       "FLO 3:Offset:  300    Gain:0.500000    Gain:-6.020600[dB]    Score:0.000000   \r\n"
+                       "biggest_delay    : 300\r\n"
+                       "smallest_delay   : -10\r\n"
+                       "biggest_gain     : 1.000000\r\n"
+                       "input_wav_length : 69690\r\n");
+  const bytes ref = read_bytes(dir / "ref.raw");
+  ASSERT_EQ(ref.size(), 69690u * 4);
+  // The reference starts at its frame 10, -smallest_delay, scaled by 32768 / 1.1.
+  EXPECT_EQ(sample_at(ref, 0), static_cast<std::int16_t>(
+                                   std::floor(static_cast<double>(static_cast<float>(source()[20])) * (32768 / 1.1))));
+  for (const char* name : {"early.raw", "late.raw", "loud.raw"}) {
+    const bytes other = read_bytes(dir / name);
+    ASSERT_EQ(other.size(), ref.size()) << name;
+    int worst = 0;
+    for (std::size_t i = 0; i < ref.size() / 2; ++i)
+      worst = std::max(worst, std::abs(sample_at(ref, i) - sample_at(other, i)));
+    EXPECT_LE(worst, 1) << name;
+  }
+}
+
+#ifndef _WIN32
+// The report is part of the result: a run that cannot write it fails.
+TEST(RunComplete, ALostReportIsAFailure) {
+  scratch_dir dir;
+  dir.put("ref.wav", take(0));
+  dir.put("b.wav", take(9));
+  for (report_to to : {REPORT_FULL_DISK, REPORT_CLOSED}) {
+    const run_result r = run_eqalign({"ref.wav", "b.wav"}, dir / "", to);
+    EXPECT_EQ(r.status, 9);
+    EXPECT_EQ(r.err, "eqalign: cannot write the report.\r\n");
+    // Complete, and not a byte of the report in them.
+    EXPECT_EQ(fs::file_size(dir / "b.wav.raw"), (FRAMES - 9) * 4u);
+    EXPECT_EQ(fs::file_size(dir / "ref.wav.raw"), (FRAMES - 9) * 4u);
+  }
+}
+
+TEST(RunComplete, AnInterruptedRunLeavesEveryFileAsItWas) {
+  scratch_dir dir;
+  const std::vector<std::string> names = {"ref.wav", "b.wav", "c.wav"};
+  for (int i = 0; i < 3; ++i) dir.put(names[i], take(i, 1.0, true, 44100, 40 * 44100));
+  const bytes old{'o', 'l', 'd'};
+  const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  // The signal must land while the outputs are written; a run that ends
+  // first is tried again.
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    for (const std::string& n : names) dir.put(n + ".raw", old);
+    const pid_t pid = start_eqalign(names, dir / "", quiet, quiet);
+    bool sent = false;
+    siginfo_t ended{};
+    while (!sent && waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           ended.si_pid == 0) {
+      for (const fs::directory_entry& e : fs::directory_iterator(dir.path)) {
+        if (!sent && e.path().filename().string().starts_with(".eqalign-")) sent = kill(pid, SIGINT) == 0;
+      }
+    }
+    const int status = wait_for(pid);
+    if (status == 0) continue;
+    EXPECT_EQ(status, 128 + SIGINT);
+    int files = 0;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir.path)) {
+      ++files;
+      if (e.path().extension() == ".raw") {
+        EXPECT_EQ(read_bytes(e.path().string()), old) << e.path();
+      }
+    }
+    EXPECT_EQ(files, 6);
+    close(quiet);
+    return;
+  }
+  close(quiet);
+  FAIL() << "every run ended before the interrupt";
+}
+#endif
+
+}  // namespace
