@@ -45,9 +45,7 @@ struct captured {
 captured capture_of(const bytes& wav, std::int64_t first_frame = 0) {
   scratch_dir dir;
   track_slot slot;
-  EXPECT_TRUE(init_track(slot.t));
-  header_info info;
-  EXPECT_EQ(read_wav_header(slot, dir.put("c.wav", wav).c_str(), info), STATUS_OK);
+  EXPECT_EQ(open_track(dir, "c.wav", wav, slot), STATUS_OK);
   EXPECT_EQ(capture_analysis(slot, first_frame), STATUS_OK);
   captured c{
       {slot.t.analysis.get(), slot.t.analysis.get() + ANALYSIS_LENGTH}, slot.t.data_start, position_of(slot.file)};

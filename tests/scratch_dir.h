@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "wav/wav_header.h"
 #include "wav_bytes.h"
 
 // A fresh folder inside the test's working folder, removed afterwards.
@@ -32,3 +33,12 @@ struct scratch_dir {
     return p;
   }
 };
+
+// Writes `b` as `name` in `dir` and opens it into the slot as the header pass
+// does, with its output named beside it.
+inline run_status open_track(const scratch_dir& dir, const std::string& name, const bytes& b, track_slot& slot) {
+  header_info info;
+  if (!init_track(slot.t)) return STATUS_NO_MEMORY;
+  slot.output_name = dir / (name + ".raw");
+  return read_wav_header(slot, dir.put(name, b).c_str(), info);
+}

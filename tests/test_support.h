@@ -17,8 +17,9 @@
 extern char** environ;
 #endif
 
-// Where the report goes: to the test, to a full disk, or nowhere (closed).
-enum report_to { REPORT_PIPE, REPORT_FULL_DISK, REPORT_CLOSED };
+// Where the report goes: to the test, to a full disk, to a pipe nobody reads,
+// or nowhere (standard output closed).
+enum report_to { REPORT_PIPE, REPORT_FULL_DISK, REPORT_UNREAD, REPORT_CLOSED };
 
 struct run_result {
   // The exit status, or 128 + the signal that ended the run.
@@ -104,11 +105,12 @@ inline run_result run_eqalign(const std::vector<std::string>& args, const std::s
   if (pipe(out) != 0 || pipe(err) != 0) return r;
   for (int fd : {out[0], out[1], err[0], err[1]}) fcntl(fd, F_SETFD, FD_CLOEXEC);
   const int full = to == REPORT_FULL_DISK ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
-  const pid_t pid = start_eqalign(args, dir, to == REPORT_PIPE ? out[1] : full, err[1]);
+  if (to == REPORT_UNREAD) close(out[0]);
+  const pid_t pid = start_eqalign(args, dir, to == REPORT_PIPE || to == REPORT_UNREAD ? out[1] : full, err[1]);
   close(out[1]);
   close(err[1]);
   if (full >= 0) close(full);
-  r.out = drain(out[0]);
+  if (to != REPORT_UNREAD) r.out = drain(out[0]);
   r.err = drain(err[0]);
   r.status = wait_for(pid);
   return r;
