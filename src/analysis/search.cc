@@ -155,10 +155,10 @@ search_kernel fastest_kernel() {
 #endif
 }
 
-search_result search_delays_with(const double* ref, const double* test, search_kernel k) {
-  kernel run = GENERIC[width_index(k.lanes)];
+search_result search_delays_with(const double* ref, const double* test, search_kernel chosen) {
+  kernel run = GENERIC[width_index(chosen.lanes)];
 #if defined(__x86_64__)
-  if (k.native && kernel_runs_here(k)) run = NATIVE[width_index(k.lanes)];
+  if (chosen.native && kernel_runs_here(chosen)) run = NATIVE[width_index(chosen.lanes)];
 #endif
   search_result best;
   double ref_sum = 0;

@@ -55,7 +55,7 @@ struct search_kernel {
 };
 
 // The same search with a chosen kernel; one that this CPU lacks runs generic.
-search_result search_delays_with(const double* ref, const double* test, search_kernel k);
+search_result search_delays_with(const double* ref, const double* test, search_kernel chosen);
 
 // Whether this CPU runs the kernel as asked.
 bool kernel_runs_here(search_kernel k);

@@ -42,7 +42,8 @@ landing landing_of(const std::string& name) {
 
 bool same_landing(const landing& a, const landing& b) {
   if (a.folder.known != b.folder.known) return false;
-  return a.folder.known ? same_file(a.folder, b.folder) && a.last == b.last : a.spelling == b.spelling;
+  return a.folder.known ? same_file(a.folder, b.folder) && same_last_component(a.last, b.last)
+                        : a.spelling == b.spelling;
 }
 
 run_status unavailable(const std::string& name) {
@@ -62,9 +63,27 @@ void discard_temporaries(track_slot* slots, int wav_num) {
   }
 }
 
+// Moves a file found at `name` to a new temporary beside it; `aside` is
+// empty when there was none. A folder is never moved.
+bool move_aside(const std::string& name, std::string& aside) {
+  aside.clear();
+  if (!name_exists(name)) return true;
+  if (is_directory(name)) return false;
+  std::FILE* held = create_temporary(name, aside);
+  if (held != nullptr && std::fclose(held) == 0 && replace_file(name, aside)) return true;
+  if (held != nullptr) remove_file(aside);
+  aside.clear();
+  return false;
+}
+
+void put_back(const std::string& aside, const std::string& name) {
+  if (!replace_file(aside, name))
+    std::printf("Note: %s could not be put back and is kept as %s.\r\n", name.c_str(), aside.c_str());
+}
+
 // Moves every temporary over its output name, in track order. A file found
-// at a name is first moved aside, so that on any failure every replaced file
-// can be put back: the outputs of a run change together or not at all.
+// at a name is first moved aside, so that on a failure, or an interrupt,
+// every replaced file is put back: the outputs change together or not at all.
 run_status commit_outputs(track_slot* slots, int wav_num) {
   hold_interrupts(true);
   std::string aside[MAX_FILES];
@@ -72,36 +91,22 @@ run_status commit_outputs(track_slot* slots, int wav_num) {
   run_status status = STATUS_OK;
   for (; placed < wav_num; ++placed) {
     track_slot& slot = slots[placed];
-    if (name_exists(slot.output_name)) {
-      std::FILE* held = create_temporary(slot.output_name, aside[placed]);
-      const bool moved = held != nullptr && std::fclose(held) == 0 && replace_file(slot.output_name, aside[placed]);
-      if (!moved) {
-        if (held != nullptr) remove_file(aside[placed]);
-        aside[placed].clear();
-        status = cannot_write(slot.output_name);
-        break;
-      }
-    }
-    if (!replace_file(slot.temporary, slot.output_name)) {
-      if (!aside[placed].empty()) replace_file(aside[placed], slot.output_name);
-      aside[placed].clear();
+    const bool moved = move_aside(slot.output_name, aside[placed]);
+    if (!moved || !replace_file(slot.temporary, slot.output_name)) {
+      if (!aside[placed].empty()) put_back(aside[placed], slot.output_name);
       status = cannot_write(slot.output_name);
       break;
     }
     slot.temporary.clear();
   }
-  for (int i = placed - 1; i >= 0 && status != STATUS_OK; --i) {
-    if (aside[i].empty()) {
-      remove_file(slots[i].output_name);
-    } else {
-      replace_file(aside[i], slots[i].output_name);
-      aside[i].clear();
-    }
-  }
-  for (int i = 0; i < placed; ++i) {
-    if (!aside[i].empty()) remove_file(aside[i]);
+  const bool undo = status != STATUS_OK || interrupt_waiting();
+  for (int i = placed - 1; i >= 0; --i) {
+    if (undo && aside[i].empty()) remove_file(slots[i].output_name);
+    if (undo && !aside[i].empty()) put_back(aside[i], slots[i].output_name);
+    if (!undo && !aside[i].empty()) remove_file(aside[i]);
   }
   discard_temporaries(slots, wav_num);
+  // An interrupt that came meanwhile ends the process here.
   hold_interrupts(false);
   return status;
 }
@@ -224,7 +229,7 @@ run_status write_raw_output(track_slot& slot, int index, const alignment& a, std
     write_ok = std::fwrite(out_block, 4, want, out) == want;
     done += frames;
   }
-  write_ok = std::fflush(out) == 0 && write_ok;
+  write_ok = flush_to_disk(out) && write_ok;
   write_ok = std::fclose(out) == 0 && write_ok;
   if (!read_ok) {
     std::printf("Cannot read this file : %s.\r\n", slot.path.c_str());

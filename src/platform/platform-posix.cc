@@ -4,7 +4,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/platform.h"
@@ -13,11 +16,15 @@ namespace {
 
 // Outputs and the backups of replaced files of one run: twice the most files.
 constexpr int TEMPORARY_MAX = 20;
+// A longer name cannot be opened on any system this runs on.
+constexpr std::size_t NAME_MAX_BYTES = 4096;
 // Names of the files that an interrupt removes; an empty name is a free place.
-// They change only while interrupts are blocked, so the handler never sees
-// one half-written.
-std::string temporaries[TEMPORARY_MAX];
-constexpr int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP};
+// Plain arrays, which nothing frees, not even at exit; they change only while
+// interrupts are blocked, so the handler never sees one half-written.
+char temporaries[TEMPORARY_MAX][NAME_MAX_BYTES];
+constexpr int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// The signal mask before the replacement of the outputs held interrupts.
+sigset_t mask_before_hold;
 
 sigset_t interrupt_set() {
   sigset_t set;
@@ -38,16 +45,23 @@ struct interrupts_blocked {
   interrupts_blocked& operator=(const interrupts_blocked&) = delete;
 };
 
+#if defined(__APPLE__)
+std::string case_folded(std::string s) {
+  for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return s;
+}
+#endif
+
 void forget(const std::string& name) {
-  for (std::string& t : temporaries) {
-    if (t == name) t.clear();
+  for (char* t : temporaries) {
+    if (name == t) t[0] = '\0';
   }
 }
 
 extern "C" void on_interrupt(int signal_number) {
   // Only unlink(), which is safe here; the names are not changed meanwhile.
-  for (const std::string& t : temporaries) {
-    if (!t.empty()) unlink(t.c_str());
+  for (const char* t : temporaries) {
+    if (t[0] != '\0') unlink(t);
   }
   signal(signal_number, SIG_DFL);
   raise(signal_number);
@@ -57,19 +71,23 @@ extern "C" void on_interrupt(int signal_number) {
 
 void prepare_process() {
   // A descriptor left closed by the caller would be taken by the next file
-  // opened, and the report would be written into it; /dev/null opened for
-  // reading holds its place, and writes to it fail as they should.
+  // opened, and the report would be written into it; /dev/null (or the root
+  // folder) opened for reading holds its place, and writes to it fail as
+  // they should.
   for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) < 0) break;
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDONLY) < 0) open("/", O_RDONLY);
   }
+  // A reader that went away, or a file size limit, makes a write fail
+  // instead of ending the run with temporaries left behind.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 std::vector<std::string> utf8_arguments(int argc, char** argv) { return {argv, argv + argc}; }
 
 std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& size) {
   // Without O_NONBLOCK a fifo would wait for a writer.
-  const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat st {};
   const int flags = fcntl(fd, F_GETFL);
@@ -112,24 +130,27 @@ bool name_exists(const std::string& name) {
 std::FILE* create_temporary(const std::string& beside, std::string& name) {
   const std::string folder = beside.substr(0, folder_length(beside));
   const interrupts_blocked blocked;
+  name.clear();
   int place = 0;
-  while (place < TEMPORARY_MAX && !temporaries[place].empty()) ++place;
-  if (place == TEMPORARY_MAX) return nullptr;
+  while (place < TEMPORARY_MAX && temporaries[place][0] != '\0') ++place;
+  if (place == TEMPORARY_MAX || folder.size() + 64 > NAME_MAX_BYTES) return nullptr;
   static unsigned serial = 0;
-  // A name of this process that a crashed run of the same process number may
-  // have left is passed over.
+  // A name that a crashed run of the same process number may have left, or
+  // another machine's run in a shared folder, is passed over.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    name = folder + ".eqalign-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".tmp";
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const std::string candidate =
+        folder + ".eqalign-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".tmp";
+    const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return nullptr;
     std::FILE* out = fdopen(fd, "wb");
     if (out == nullptr) {
       close(fd);
-      unlink(name.c_str());
+      unlink(candidate.c_str());
       return nullptr;
     }
-    temporaries[place] = name;
+    std::memcpy(temporaries[place], candidate.c_str(), candidate.size() + 1);
+    name = candidate;
     return out;
   }
   return nullptr;
@@ -162,9 +183,31 @@ void watch_interrupts() {
   }
 }
 
+bool flush_to_disk(std::FILE* f) { return std::fflush(f) == 0 && fsync(fileno(f)) == 0; }
+
+bool same_last_component(const std::string& a, const std::string& b) {
+#if defined(__APPLE__)
+  return case_folded(a) == case_folded(b);
+#else
+  return a == b;
+#endif
+}
+
 void hold_interrupts(bool hold) {
-  const sigset_t set = interrupt_set();
-  sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+  if (hold) {
+    const sigset_t set = interrupt_set();
+    sigprocmask(SIG_BLOCK, &set, &mask_before_hold);
+  } else {
+    sigprocmask(SIG_SETMASK, &mask_before_hold, nullptr);
+  }
+}
+
+bool interrupt_waiting() {
+  sigset_t pending;
+  if (sigpending(&pending) != 0) return false;
+  // Only one that will end the run once the hold is over.
+  return std::any_of(std::begin(INTERRUPTS), std::end(INTERRUPTS),
+                     [&](int s) { return sigismember(&pending, s) == 1 && sigismember(&mask_before_hold, s) == 0; });
 }
 
 void pause_one_second() {

@@ -19,7 +19,8 @@ constexpr UINT INTERRUPTED = 0xC000013A;
 // The console handler runs on a thread of its own: the temporaries and the
 // hold change only under this lock.
 SRWLOCK lock = SRWLOCK_INIT;
-std::wstring temporaries[TEMPORARY_MAX];
+// Never destroyed, not even at exit, when the handler may still run.
+std::wstring* const temporaries = new std::wstring[TEMPORARY_MAX];
 bool held = false;
 bool pending = false;
 UINT console_page = 0;
@@ -46,25 +47,36 @@ std::string narrow(const wchar_t* text) {
 }
 
 void forget(const std::wstring& name) {
-  for (std::wstring& t : temporaries) {
-    if (t == name) t.clear();
+  for (int i = 0; i < TEMPORARY_MAX; ++i) {
+    if (temporaries[i] == name) temporaries[i].clear();
   }
+}
+
+void restore_console_page() {
+  if (console_page != 0) SetConsoleOutputCP(console_page);
 }
 
 // Called with the lock held: nothing can be registered meanwhile, and the
 // process ends without running anything that could wait on the main thread.
 [[noreturn]] void remove_temporaries_and_end() {
-  for (const std::wstring& t : temporaries) {
-    if (!t.empty()) DeleteFileW(t.c_str());
+  for (int i = 0; i < TEMPORARY_MAX; ++i) {
+    if (!temporaries[i].empty()) DeleteFileW(temporaries[i].c_str());
   }
+  restore_console_page();
   TerminateProcess(GetCurrentProcess(), INTERRUPTED);
   ExitProcess(INTERRUPTED);
 }
 
-BOOL WINAPI on_console_event(DWORD /*event*/) {
-  const locked guard;
-  if (!held) remove_temporaries_and_end();
-  pending = true;
+BOOL WINAPI on_console_event(DWORD event) {
+  {
+    const locked guard;
+    if (!held) remove_temporaries_and_end();
+    pending = true;
+  }
+  // Windows ends the process as soon as the handler of a closed console,
+  // a logoff or a shutdown returns: wait for the hold to end instead, where
+  // the outputs are put back and the process ends.
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) Sleep(INFINITE);
   return TRUE;
 }
 
@@ -74,17 +86,17 @@ file_identity identity_from(HANDLE h) {
   return {true, info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
-void restore_console_page() { SetConsoleOutputCP(console_page); }
-
 }  // namespace
 
 void prepare_process() {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
   // Names are UTF-8 throughout; a console shows them as such.
-  console_page = GetConsoleOutputCP();
-  if (console_page != 0 && console_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8) != 0)
+  const UINT page = GetConsoleOutputCP();
+  if (page != 0 && page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8) != 0) {
+    console_page = page;
     std::atexit(restore_console_page);
+  }
 }
 
 std::vector<std::string> utf8_arguments(int argc, char** argv) {
@@ -149,13 +161,15 @@ bool name_exists(const std::string& name) { return GetFileAttributesW(wide(name)
 std::FILE* create_temporary(const std::string& beside, std::string& name) {
   const std::string folder = beside.substr(0, folder_length(beside));
   const locked guard;
+  name.clear();
   int place = 0;
   while (place < TEMPORARY_MAX && !temporaries[place].empty()) ++place;
   if (place == TEMPORARY_MAX) return nullptr;
   static unsigned serial = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    name = folder + ".eqalign-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++) + ".tmp";
-    const std::wstring w = wide(name);
+    const std::string candidate =
+        folder + ".eqalign-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++) + ".tmp";
+    const std::wstring w = wide(candidate);
     // Shared for deletion, so that an interrupt can remove it while it is written.
     HANDLE h = CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -170,6 +184,7 @@ std::FILE* create_temporary(const std::string& beside, std::string& name) {
       return nullptr;
     }
     temporaries[place] = w;
+    name = candidate;
     return out;
   }
   return nullptr;
@@ -194,10 +209,21 @@ bool replace_file(const std::string& from, const std::string& to) {
 
 void watch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
+bool flush_to_disk(std::FILE* f) { return std::fflush(f) == 0 && _commit(_fileno(f)) == 0; }
+
+bool same_last_component(const std::string& a, const std::string& b) {
+  return CompareStringOrdinal(wide(a).c_str(), -1, wide(b).c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 void hold_interrupts(bool hold) {
   const locked guard;
   held = hold;
   if (!held && pending) remove_temporaries_and_end();
+}
+
+bool interrupt_waiting() {
+  const locked guard;
+  return pending;
 }
 
 void pause_one_second() { Sleep(1000); }

@@ -46,11 +46,18 @@ file_identity identity_of(const std::string& name);
 bool is_directory(const std::string& name);
 // Whether anything stands at the name, a dangling link included.
 bool name_exists(const std::string& name);
+// Whether two last components of names reach the same entry of one folder:
+// byte for byte on Linux; ignoring case on Windows and macOS, whose file
+// systems usually do.
+bool same_last_component(const std::string& a, const std::string& b);
 
 // Creates a new empty file in the folder of `beside`, under a name nothing
 // else uses, with the permissions a plain create gives; an interrupt removes
 // it until it is moved or removed.
 std::FILE* create_temporary(const std::string& beside, std::string& name);
+// Flushes a file written through `f` to the disk, so that it survives a
+// power loss once it has replaced an old one.
+bool flush_to_disk(std::FILE* f);
 // Removes a file or a link (never a folder).
 bool remove_file(const std::string& name);
 // Moves `from` over `to` in one step; a file or a link at `to` is replaced.
@@ -60,7 +67,9 @@ bool replace_file(const std::string& from, const std::string& to);
 // console on Windows) removes the temporaries, then ends the process.
 void watch_interrupts();
 // While held, an interrupt waits, so that the outputs are replaced or put
-// back as a whole.
+// back as a whole; once the hold ends, it ends the process.
 void hold_interrupts(bool hold);
+// Whether an interrupt has come during the hold.
+bool interrupt_waiting();
 
 void pause_one_second();
