@@ -76,7 +76,10 @@ TEST(SearchKernels, EveryKernelAgreesWithThePlainSearchBitForBit) {
     const search_result plain = plain_search(p.ref.data(), p.test.data());
     for (int lanes : {2, 4, 8}) {
       for (bool native : {false, true}) {
-        if (!kernel_runs_here({lanes, native})) continue;
+        // The kernels that run somewhere on every pair; the others, which only
+        // prove the block logic of their width, once.
+        const bool used = native || lanes == 2 || &p == pairs;
+        if (!used || !kernel_runs_here({lanes, native})) continue;
         const search_result fast = search_delays_with(p.ref.data(), p.test.data(), {lanes, native});
         EXPECT_EQ(fast.kind, plain.kind) << p.what << lanes << native;
         EXPECT_EQ(fast.delay, plain.delay) << p.what << lanes << native;
