@@ -64,7 +64,7 @@ const std::string USAGE =
     "  Then output them as raw, to perform an abc/hr test.\r\n\r\n"
     "    usage:  eqalign original.wav lossy1.wav lossy2.wav.....\r\n\r\n"
     "detectable offset: -2500 ~ 7500[sample]. Yulewalk filter for 44.1k is used.\r\n";
-enum special { PLAIN, POSIX_ONLY, FIFO, UNREADABLE, OPEN_DESCRIPTOR };
+enum special { PLAIN, POSIX_ONLY, FIFO, UNREADABLE, OPEN_DESCRIPTOR, LINKED_OUTPUT };
 
 using files = std::vector<std::pair<std::string, bytes>>;
 
@@ -141,6 +141,8 @@ std::vector<row> rows() {
       {"c.wav", wav_bytes({.format_tag = 3, .data_size = 0xFFFFFFFF, .data = as_float_frames(source())})}},
      {"ref.wav", "b.wav", "c.wav"}, 0, "input_wav_length : 46000\r\n"},
     pair("nan_infinite_and_huge_floats", non_finite_samples(), 0, "FLO 1: Clipped 5 times.\r\n"),
+    {"a_link_at_an_output_name", {{"b.wav", take(4)}}, {"ref.wav", "b.wav"}, 0,
+     "input_wav_length : 69996\r\n", "", {}, LINKED_OUTPUT},
     {"a_folder", {{"f.wav/", {}}}, {"ref.wav", "f.wav"}, 2, "Cannot open this file : f.wav.\r\n"},
     {"a_fifo", {}, {"ref.wav", "fifo.wav"}, 2, "Cannot open this file : fifo.wav.\r\n", "", {}, FIFO},
     {"unreadable", {{"b.wav", take(0)}}, {"ref.wav", "b.wav"}, 2, "Cannot open this file : b.wav.\r\n", "", {},
@@ -216,6 +218,10 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
   if (r.kind == FIFO) {
     ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
   }
+  if (r.kind == LINKED_OUTPUT) {
+    dir.put("kept.txt", {'k'});
+    fs::create_symlink("kept.txt", dir.path / "b.wav.raw");
+  }
   if (r.kind == UNREADABLE) {
     if (geteuid() == 0) GTEST_SKIP() << "file modes do not bind root";
     chmod((dir / "b.wav").c_str(), 0);
@@ -241,6 +247,11 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
   if (r.kind == OPEN_DESCRIPTOR) close(42);
 #endif
   for (const std::string& f : r.made) EXPECT_TRUE(fs::exists(utf8_path(dir / f))) << f;
+  // A link at an output name is replaced, and what it led to kept.
+  if (r.kind == LINKED_OUTPUT) {
+    EXPECT_FALSE(fs::is_symlink(dir.path / "b.wav.raw"));
+    EXPECT_EQ(read_bytes(dir / "kept.txt"), bytes{'k'});
+  }
   for (const auto& [name, content] : inputs) {
     const bool input = std::find(r.args.begin(), r.args.end(), name) != r.args.end();
     if (!name.ends_with('/') && (input || r.status != 0)) {
