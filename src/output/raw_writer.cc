@@ -106,9 +106,10 @@ run_status commit_outputs(track_slot* slots, int wav_num) {
     if (!undo && !aside[i].empty()) remove_file(aside[i]);
   }
   discard_temporaries(slots, wav_num);
-  // An interrupt that came meanwhile ends the process here.
+  // An interrupt that came meanwhile ends the process here; outputs that
+  // were put back are never a success.
   hold_interrupts(false);
-  return status;
+  return undo ? STATUS_OUTPUT_FAILED : STATUS_OK;
 }
 
 }  // namespace
