@@ -7,8 +7,8 @@
 namespace {
 
 constexpr int COMPARE_LENGTH = COMPARE_END - COMPARE_BEGIN;
-// Real decodes score below 0.45, an 8 kbps MP3 included; another piece of
-// music or an inverted copy scores about 0.9 to 1.4.
+// Decodes at usual bitrates score well below 0.45; another piece of music
+// or an inverted copy scores about 0.9 to 1.4.
 constexpr double POOR_MATCH_SCORE = 0.7;
 // Delays scored together by the widest kernel: 8 vectors of 8 lanes.
 constexpr int MAX_BLOCK = 64;
