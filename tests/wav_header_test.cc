@@ -91,6 +91,8 @@ TEST(WavHeader, EachLayoutGivesItsStatusWarningsKindSizeAndPosition) {
      STATUS_OK, skipped("LIST", "fmt ") + skipped("fact", "data"), 8, 0, 44 + 34 + 12},
     {"odd bodies with their pad byte", odd, STATUS_OK, skipped("junk", "fmt ") + skipped("LIST", "data"), 8, 0,
      12 + 12 + 28 + 14 + 8},
+    {"bodies of 0 and 1 bytes", {.before_fmt = {chunk("zero", 0), chunk("one ", 1)}, .data = ONE_FRAME}, STATUS_OK,
+     skipped("zero", "fmt ") + skipped("one ", "fmt "), 8, 0, 12 + 8 + 10 + 24 + 8},
     {"nine other chunks", with_chunks(4, 5), STATUS_OK, skipped("LIST", "fmt ", 4) + skipped("fact", "data", 5), 8, 0,
      44 + 4 * 10 + 5 * 12},
     {"ten before fmt", with_chunks(10, 0), STATUS_CHUNKS_TOO_MUCH, skipped("LIST", "fmt ", 10) + "Chunks too much.\r\n"},
