@@ -183,7 +183,12 @@ void watch_interrupts() {
   }
 }
 
-bool flush_to_disk(std::FILE* f) { return std::fflush(f) == 0 && fsync(fileno(f)) == 0; }
+bool flush_to_disk(std::FILE* f) {
+  if (std::fflush(f) != 0) return false;
+  // A file system that cannot sync (some network and FUSE ones) has done
+  // what it can.
+  return fsync(fileno(f)) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS;
+}
 
 bool same_last_component(const std::string& a, const std::string& b) {
 #if defined(__APPLE__)
