@@ -27,8 +27,10 @@ alignas(64) double window_sums[PADDED_DELAYS];
 alignas(64) double delay_gains[PADDED_DELAYS];
 alignas(64) double residual_sums[PADDED_DELAYS];
 
-// Vectors of W doubles, and the same read from any double's address (a
-// plain load on every CPU, where a memcpy may go through the stack).
+// Vectors of W doubles, and the same read or written at any double's
+// address: a plain load or store on every CPU, where a memcpy may go through
+// the stack. Nothing takes the accumulators' address, so that they stay in
+// registers although such a load may alias anything.
 // Spelled out per width: the attribute would be lost on
 // a type that depends on a template parameter.
 template <int W>
@@ -49,6 +51,16 @@ struct lanes_of<8> {
   typedef double unaligned __attribute__((vector_size(64), aligned(8), may_alias));
 };
 
+// Spelled out: `auto` would drop the alignment attribute.
+template <int W>
+[[gnu::always_inline]] inline const typename lanes_of<W>::unaligned* unaligned_at(const double* p) {
+  return reinterpret_cast<const typename lanes_of<W>::unaligned*>(p);
+}
+template <int W>
+[[gnu::always_inline]] inline typename lanes_of<W>::unaligned* unaligned_at(double* p) {
+  return reinterpret_cast<typename lanes_of<W>::unaligned*>(p);
+}
+
 // Each lane of a vector is one delay and keeps its own sum, taken one index
 // at a time in ascending order, exactly as a scalar loop would; V vectors in
 // flight hide the latency of the additions.
@@ -63,10 +75,10 @@ template <int W, int V>
       const double* p = squares + i + d0;
 #pragma GCC unroll 8
       for (int v = 0; v < V; ++v) {
-        acc[v] += *reinterpret_cast<const typename lanes_of<W>::unaligned*>(p + static_cast<std::ptrdiff_t>(v) * W);
+        acc[v] += *unaligned_at<W>(p + static_cast<std::ptrdiff_t>(v) * W);
       }
     }
-    std::memcpy(out + d0, acc, sizeof acc);
+    for (int v = 0; v < V; ++v) *unaligned_at<W>(out + d0 + static_cast<std::ptrdiff_t>(v) * W) = acc[v];
   }
 }
 
@@ -79,18 +91,18 @@ template <int W, int V>
   for (int d0 = 0; d0 < PADDED_DELAYS; d0 += W * V) {
     vec acc[V] = {};
     vec gain[V];
-    std::memcpy(gain, gains + d0, sizeof gain);
+    for (int v = 0; v < V; ++v) gain[v] = *unaligned_at<W>(gains + d0 + static_cast<std::ptrdiff_t>(v) * W);
     for (int i = 0; i < COMPARE_LENGTH; ++i) {
       const double* p = test + i + d0;
       const double r = ref[i];
 #pragma GCC unroll 8
       for (int v = 0; v < V; ++v) {
-        const vec x = *reinterpret_cast<const typename lanes_of<W>::unaligned*>(p + static_cast<std::ptrdiff_t>(v) * W);
+        const vec x = *unaligned_at<W>(p + static_cast<std::ptrdiff_t>(v) * W);
         const vec diff = x * gain[v] - r;
         acc[v] += diff * diff;
       }
     }
-    std::memcpy(out + d0, acc, sizeof acc);
+    for (int v = 0; v < V; ++v) *unaligned_at<W>(out + d0 + static_cast<std::ptrdiff_t>(v) * W) = acc[v];
   }
 }
 
