@@ -160,6 +160,11 @@ std::vector<row> rows() {
     {"sound_just_early_enough", {{"ref.wav", late(0, 1.0, 80000, 42500)}, {"b.wav", late(5, 0.5, 80000, 42500)}},
      {"ref.wav", "b.wav"}, 0, "input_wav_length : 79995\r\n", "input_wav_length : 80000\r\nNote: the reference is "
      "silent at its start; measuring from frame 35900.\r\nFLO 1:Offset:    5    Gain:2.000000    Gain:6.020600[dB]"},
+    // Silence that ends inside the compare window leaves the measure where it is.
+    {"a_silence_shorter_than_the_window", {{"ref.wav", late(0, 1.0, FRAMES, 10000)}, {"b.wav", late(7, 1.0, FRAMES, 10000)}},
+     {"ref.wav", "b.wav"}, 0, "input_wav_length : 70000\r\nFLO 1:Offset:    7    Gain:1.000000    Gain:0.000000[dB]"
+     "    Score:0.000000   \r\nbiggest_delay    : 7\r\nsmallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\n"
+     "input_wav_length : 69993\r\n"},
     {"sound_too_late", {{"ref.wav", late(0, 1.0, 80000, 42501)}, {"b.wav", late(0, 1.0, 80000, 0)}},
      {"ref.wav", "b.wav"}, 0, silent + "80000\r\n"},
     {"output_is_an_input", {{"ref.wav.raw", take(1)}}, {"ref.wav", "ref.wav.raw"}, 9,
