@@ -20,8 +20,10 @@ std::string output_name(const std::string& input_name);
 std::int16_t convert_sample(float sample, double scale, int& clips);
 
 // Converts `frames` stereo frames of little-endian 32-bit samples into 16-bit
-// frames; returns how many samples clipped.
-int convert_frames(const unsigned char* in, int frames, int is_float, double scale, std::int16_t* out);
+// frames; returns how many samples clipped. Not `native`: the generic form,
+// which CPUs without AVX2 run, whatever this one has.
+int convert_frames(const unsigned char* in, int frames, int is_float, double scale, std::int16_t* out,
+                   bool native = true);
 
 // Forms every output name and refuses, with its message, the first in track
 // order that would replace an input, is shared by two inputs, or is a folder.
