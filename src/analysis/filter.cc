@@ -131,7 +131,7 @@ run_status capture_pass(track_slot* slots, int wav_num, std::int32_t common_leng
   const run_status status = first_sound(slots[0], common_length - ANALYSIS_FRAMES + WINDOW_OFFSET + 1, first);
   if (status != STATUS_OK) return status;
   const std::int64_t start = first - WINDOW_OFFSET;
-  if (first < 0 || start <= 0) return STATUS_OK;
+  if (start <= 0) return STATUS_OK;  // no sound at all gives first -1
   std::printf("Note: the reference is silent at its start; measuring from frame %d.\r\n", static_cast<int>(start));
   for (int i = 0; i < wav_num; ++i) {
     const run_status again = capture_analysis(slots[i], start);

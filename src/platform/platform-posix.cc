@@ -133,13 +133,14 @@ std::FILE* create_temporary(const std::string& beside, std::string& name) {
   name.clear();
   int place = 0;
   while (place < TEMPORARY_MAX && temporaries[place][0] != '\0') ++place;
-  if (place == TEMPORARY_MAX || folder.size() + 64 > NAME_MAX_BYTES) return nullptr;
-  static unsigned serial = 0;
+  if (place == TEMPORARY_MAX) return nullptr;
+  static unsigned serial;
   // A name that a crashed run of the same process number may have left, or
   // another machine's run in a shared folder, is passed over.
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate =
         folder + ".eqalign-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".tmp";
+    if (candidate.size() >= NAME_MAX_BYTES) return nullptr;
     const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return nullptr;
@@ -156,10 +157,10 @@ std::FILE* create_temporary(const std::string& beside, std::string& name) {
   return nullptr;
 }
 
-bool remove_file(const std::string& name) {
+void remove_file(const std::string& name) {
   const interrupts_blocked blocked;
   forget(name);
-  return unlink(name.c_str()) == 0;
+  unlink(name.c_str());
 }
 
 bool replace_file(const std::string& from, const std::string& to) {

@@ -165,7 +165,7 @@ std::FILE* create_temporary(const std::string& beside, std::string& name) {
   int place = 0;
   while (place < TEMPORARY_MAX && !temporaries[place].empty()) ++place;
   if (place == TEMPORARY_MAX) return nullptr;
-  static unsigned serial = 0;
+  static unsigned serial;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate =
         folder + ".eqalign-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++) + ".tmp";
@@ -190,11 +190,11 @@ std::FILE* create_temporary(const std::string& beside, std::string& name) {
   return nullptr;
 }
 
-bool remove_file(const std::string& name) {
+void remove_file(const std::string& name) {
   const std::wstring w = wide(name);
   const locked guard;
   forget(w);
-  return DeleteFileW(w.c_str()) != 0;
+  DeleteFileW(w.c_str());
 }
 
 bool replace_file(const std::string& from, const std::string& to) {

@@ -59,7 +59,7 @@ std::FILE* create_temporary(const std::string& beside, std::string& name);
 // power loss once it has replaced an old one.
 bool flush_to_disk(std::FILE* f);
 // Removes a file or a link (never a folder).
-bool remove_file(const std::string& name);
+void remove_file(const std::string& name);
 // Moves `from` over `to` in one step; a file or a link at `to` is replaced.
 bool replace_file(const std::string& from, const std::string& to);
 

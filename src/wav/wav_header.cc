@@ -32,14 +32,14 @@ enum search_result { FOUND, NOT_FOUND };
 bool read_exact(std::FILE* in, void* out, std::size_t n) { return std::fread(out, 1, n, in) == n; }
 
 bool read_u16(std::FILE* in, std::uint16_t& v) {
-  unsigned char b[2];
+  unsigned char b[sizeof v];
   if (!read_exact(in, b, 2)) return false;
   v = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
   return true;
 }
 
 bool read_u32(std::FILE* in, std::uint32_t& v) {
-  unsigned char b[4];
+  unsigned char b[sizeof v];
   if (!read_exact(in, b, 4)) return false;
   v = load_u32_le(b);
   return true;
@@ -58,7 +58,7 @@ bool read_id(header_walk& w) { return read_exact(w.in, w.id, 4); }
 search_result find_chunk(header_walk& w, const char* wanted) {
   while (std::memcmp(w.id, wanted, 4) != 0 && w.budget != 0) {
     std::printf("skipped unknown chunk '%s' while searching '%s'.\r\n", printable_chunk_id(w.id).c_str(), wanted);
-    std::uint32_t size = 0;
+    std::uint32_t size{};
     if (!read_u32(w.in, size)) return NOT_FOUND;
     if (!skip_bytes(w.in, padded(static_cast<std::int32_t>(size)))) return NOT_FOUND;
     if (!read_id(w)) return NOT_FOUND;
@@ -76,10 +76,10 @@ run_status fail(const char* message, run_status status) {
 run_status read_format(header_walk& w, track& t, std::uint32_t& rate) {
   const run_status cut = STATUS_NO_DATA_CHUNK;
   const char* cut_message = "There are no data chunk.\r\n";
-  std::uint32_t fmt_size_field = 0;
-  std::uint16_t tag = 0;
-  std::uint16_t channels = 0;
-  std::uint32_t byte_rate = 0;
+  std::uint32_t fmt_size_field{};
+  std::uint16_t tag{};
+  std::uint16_t channels{};
+  std::uint32_t byte_rate{};
   if (!read_u32(w.in, fmt_size_field) || !read_u16(w.in, tag)) return fail(cut_message, cut);
   if (tag != TAG_INTEGER && tag != TAG_FLOAT && tag != TAG_EXTENSIBLE) {
     std::printf("This is not a linear(integer) or float PCM. %u\r\n", unsigned{tag});
@@ -116,16 +116,16 @@ std::string printable_chunk_id(const unsigned char* id) {
 
 run_status read_wav_header(track_slot& slot, const char* name, header_info& info) {
   slot.path = name;
-  std::int64_t file_size = 0;
+  std::int64_t file_size{};
   slot.file = open_input(slot.path, slot.input, file_size);
   if (slot.file == nullptr) {
     std::printf("Cannot open this file : %s.\r\n", name);
     return STATUS_CANNOT_OPEN;
   }
 
-  header_walk w{slot.file, {0, 0, 0, 0, 0}, CHUNK_BUDGET};
+  header_walk w{slot.file, {}, CHUNK_BUDGET};
   const char* no_fmt = "Chunks too much.\r\n";
-  std::uint32_t riff_size = 0;
+  std::uint32_t riff_size{};
   if (!read_id(w)) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
   if (std::memcmp(w.id, "RIFF", 4) != 0) std::printf("RIFF != %s\r\n", printable_chunk_id(w.id).c_str());
   if (!read_u32(w.in, riff_size) || !read_id(w)) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
@@ -135,7 +135,7 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   run_status status = read_format(w, slot.t, info.sample_rate);
   if (status != STATUS_OK) return status;
 
-  std::uint32_t size_field = 0;
+  std::uint32_t size_field{};
   if (!read_id(w) || find_chunk(w, "data") != FOUND || !read_u32(w.in, size_field)) {
     return fail("There are no data chunk.\r\n", STATUS_NO_DATA_CHUNK);
   }
