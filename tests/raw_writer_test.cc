@@ -36,10 +36,9 @@ TEST(ConvertFrames, FullScaleIntegersAtTheReferenceScaleAndFloatsAsTheyStand) {
   // The reference of a run whose biggest gain is 1.0: scale 32768 / 1.1.
   const double scale = 1.0 * 32768 / (1.0 * 1.1);
   for (bool native : {true, false}) {
-    std::int16_t out[4];
-    EXPECT_EQ(convert_frames(int_frames({2147483647, -2147483647 - 1}).data(), 1, 0, scale, out, native), 0);
-    EXPECT_EQ(out[0], 29789);
-    EXPECT_EQ(out[1], -29790);
+    std::int16_t out[6] = {7, 7, 7, 7, 7, 7};
+    EXPECT_EQ(convert_frames(int_frames({2147483647, -2147483647 - 1, 0, -65536}).data(), 2, 0, scale, out, native), 0);
+    EXPECT_EQ(std::vector<std::int16_t>(out, out + 5), (std::vector<std::int16_t>{29789, -29790, 0, -1, 7}));
     // Float samples as they stand, counted when they clip.
     EXPECT_EQ(convert_frames(float_frames({-2.0f, 32700.0f, -32700.0f, 5.0f}).data(), 2, 1, 1.0, out, native), 2);
     EXPECT_EQ(out[0] + out[1] + out[2] + out[3], 3);

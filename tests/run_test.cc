@@ -94,6 +94,7 @@ std::vector<row> rows() {
     ten_names.push_back(std::to_string(i) + "t.wav");
     ten.emplace_back(ten_names.back(), take(i, 1.0, i % 2 == 0));
   }
+  ten.emplace_back("9t.wav.raw", bytes(3, 'o'));  // a full run over an earlier one
   const std::string in_b = "In file : b.wav.\r\n";
   const std::string rate = "Note: using sample rate other than 44.1kHz is not recommended.\r\n";
   const std::string silent =
