@@ -63,9 +63,8 @@ TEST(OutputPass, AShrinkingInputEndsTheRunWithoutAnOutput) {
   }
 }
 
-// An output that cannot be moved into place (a folder came to stand at its
-// name after the names were checked) puts back the file that the output
-// before it had replaced.
+// An output that cannot be moved into place (a folder came to stand at its name after the names were
+// checked) puts back the file that the output before it had replaced.
 TEST(OutputPass, AFailedMovePutsEveryReplacedFileBack) {
   scratch_dir dir;
   track_slot slots[2];

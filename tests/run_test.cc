@@ -1,7 +1,6 @@
-// eqalign run as a user runs it. Each row gives the files, the arguments, the
-// exit status and the end of the report. Every run must leave no temporary
-// behind and its inputs as they were; a failed run leaves every file it
-// found as it was, and writes nothing.
+// eqalign run as a user runs it. Each row gives the files, the arguments, the exit status and the end of
+// the report. Every run must leave no temporary behind and its inputs as they were; a failed run leaves
+// every file it found as it was, and writes nothing.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -334,6 +333,27 @@ TEST(RunComplete, ALostReportIsAFailure) {
     EXPECT_EQ(fs::file_size(dir / "b.wav.raw"), (FRAMES - 9) * 4u);
     EXPECT_EQ(fs::file_size(dir / "ref.wav.raw"), (FRAMES - 9) * 4u);
   }
+}
+
+// Started with hang-ups ignored (nohup), a run keeps ignoring them; its outputs get a plain create's modes.
+TEST(RunComplete, AnIgnoredHangUpLetsTheRunFinish) {
+  scratch_dir dir;
+  dir.put("ref.wav", take(0));
+  dir.put("b.wav", take(9));
+  const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const mode_t mask = umask(027);
+  signal(SIGHUP, SIG_IGN);
+  const pid_t pid = start_eqalign({"ref.wav", "b.wav"}, dir / "", quiet, quiet);
+  signal(SIGHUP, SIG_DFL);
+  umask(mask);
+  siginfo_t ended{};
+  while (!fs::exists(dir.path / "b.wav.raw") &&
+         waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == 0) {
+  }
+  kill(pid, SIGHUP);  // during the pause that ends the run
+  EXPECT_EQ(wait_for(pid), 0);
+  close(quiet);
+  EXPECT_EQ(fs::status(dir.path / "b.wav.raw").permissions(), fs::perms{0640});
 }
 
 TEST(RunComplete, AnInterruptedRunLeavesEveryFileAsItWas) {
