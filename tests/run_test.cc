@@ -335,6 +335,11 @@ TEST(RunComplete, ALostReportIsAFailure) {
   }
 }
 
+bool still_running(pid_t pid) {
+  siginfo_t ended{};
+  return waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == 0;
+}
+
 // Started with hang-ups ignored (nohup), a run keeps ignoring them; its outputs get a plain create's modes.
 TEST(RunComplete, AnIgnoredHangUpLetsTheRunFinish) {
   scratch_dir dir;
@@ -346,9 +351,7 @@ TEST(RunComplete, AnIgnoredHangUpLetsTheRunFinish) {
   const pid_t pid = start_eqalign({"ref.wav", "b.wav"}, dir / "", quiet, quiet);
   signal(SIGHUP, SIG_DFL);
   umask(mask);
-  siginfo_t ended{};
-  while (!fs::exists(dir.path / "b.wav.raw") &&
-         waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == 0) {
+  while (!fs::exists(dir.path / "b.wav.raw") && still_running(pid)) {
   }
   kill(pid, SIGHUP);  // during the pause that ends the run
   EXPECT_EQ(wait_for(pid), 0);
@@ -367,9 +370,7 @@ TEST(RunComplete, AnInterruptedRunLeavesEveryFileAsItWas) {
     for (const std::string& n : names) dir.put(n + ".raw", old);
     const pid_t pid = start_eqalign(names, dir / "", quiet, quiet);
     bool sent = false;
-    siginfo_t ended{};
-    while (!sent && waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-           ended.si_pid == 0) {
+    while (!sent && still_running(pid)) {
       for (const fs::directory_entry& e : fs::directory_iterator(dir.path)) {
         if (!sent && e.path().filename().string().starts_with(".eqalign-")) sent = kill(pid, SIGINT) == 0;
       }

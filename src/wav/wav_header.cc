@@ -33,14 +33,14 @@ bool read_exact(std::FILE* in, void* out, std::size_t n) { return std::fread(out
 
 bool read_u16(std::FILE* in, std::uint16_t& v) {
   unsigned char b[sizeof v];
-  if (!read_exact(in, b, 2)) return false;
+  if (!read_exact(in, b, sizeof b)) return false;
   v = static_cast<std::uint16_t>(b[0] | (b[1] << 8));
   return true;
 }
 
 bool read_u32(std::FILE* in, std::uint32_t& v) {
   unsigned char b[sizeof v];
-  if (!read_exact(in, b, 4)) return false;
+  if (!read_exact(in, b, sizeof b)) return false;
   v = load_u32_le(b);
   return true;
 }
