@@ -4,10 +4,10 @@
 
 #include <cstdio>
 
-#include "output/raw_writer.h"
+#include "output/output.h"
 #include "scratch_dir.h"
 #include "signals.h"
-#include "wav/wav_header.h"
+#include "wav/wav.h"
 
 namespace {
 
@@ -37,8 +37,7 @@ void BM_convert_eqalign(benchmark::State& state) {
     if (read_wav_header(slots[0], path.c_str(), info) != STATUS_OK) state.SkipWithError("header");
     slots[0].t.gain = 0.9;
     slots[0].output_name = bench_dir() / "three_minutes.raw";
-    const alignment a;
-    if (output_pass(slots, 1, a, MINUTES_3) != STATUS_OK) state.SkipWithError("write");
+    if (output_pass(slots, 1, {.input_wav_length = MINUTES_3}) != STATUS_OK) state.SkipWithError("write");
   }
   state.counters["input"] = benchmark::Counter(INPUT_BYTES, benchmark::Counter::kIsIterationInvariantRate);
 }

@@ -3,11 +3,12 @@
 
 #include <cstdio>
 
-#include "analysis/filter.h"
+#include "analysis/analysis.h"
+#include "analysis/search_kernels.h"
 #include "plain_search.h"
 #include "scratch_dir.h"
 #include "signals.h"
-#include "wav/wav_header.h"
+#include "wav/wav.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "wav/wav_header.h"
+#include "wav/wav.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const int fd = memfd_create("header_fuzz.wav", 0);
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (position < 0 || position != slot.t.data_start || static_cast<std::uint64_t>(position) + info.data_size > size)
       __builtin_trap();
     if (slot.t.is_float != 0 && slot.t.is_float != 1) __builtin_trap();
-  } else if (status < STATUS_CANNOT_OPEN || status > STATUS_NO_DATA_CHUNK) {
+  } else if (status < STATUS_INPUT_UNREADABLE || status > STATUS_NO_DATA_CHUNK) {
     __builtin_trap();
   }
   if (slot.file != nullptr) std::fclose(slot.file);

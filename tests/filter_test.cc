@@ -1,13 +1,12 @@
-#include "analysis/filter.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 
+#include "analysis/analysis.h"
 #include "scratch_dir.h"
 #include "signals.h"
-#include "wav/wav_header.h"
+#include "wav/wav.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "analysis/search.h"
+#include "analysis/analysis.h"
 
 inline search_result plain_search(const double* ref, const double* test) {
   search_result best;

@@ -1,5 +1,3 @@
-#include "output/raw_writer.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +5,8 @@
 #include <filesystem>
 #include <limits>
 
-#include "analysis/filter.h"
+#include "analysis/analysis.h"
+#include "output/output.h"
 #include "scratch_dir.h"
 
 namespace {
@@ -55,8 +54,8 @@ TEST(OutputPass, AShrinkingInputEndsTheRunWithoutAnOutput) {
     const std::string path = dir / "gone.wav";
     std::filesystem::resize_file(utf8_path(path), 44 + 8 * 30000);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(at_capture ? capture_pass(&slot, 1, 50000) : output_pass(&slot, 1, alignment{}, 50000),
-              STATUS_CANNOT_OPEN);
+    EXPECT_EQ(at_capture ? capture_pass(&slot, 1, 50000) : output_pass(&slot, 1, {.input_wav_length = 50000}),
+              STATUS_INPUT_UNREADABLE);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot read this file : " + path + ".\r\n");
     std::fclose(slot.file);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
@@ -73,7 +72,7 @@ TEST(OutputPass, AFailedMovePutsEveryReplacedFileBack) {
   dir.put("a.wav.raw", {'o', 'l', 'd'});
   std::filesystem::create_directories(utf8_path(dir / "b.wav.raw/full"));
   testing::internal::CaptureStdout();
-  EXPECT_EQ(output_pass(slots, 2, alignment{}, 50000), STATUS_OUTPUT_FAILED);
+  EXPECT_EQ(output_pass(slots, 2, {.input_wav_length = 50000}), STATUS_OUTPUT_FAILED);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot write output file : " + (dir / "b.wav.raw") + ".\r\n");
   EXPECT_EQ(read_bytes(dir / "a.wav.raw"), (bytes{'o', 'l', 'd'}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 4);

@@ -240,7 +240,7 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
   }
 #endif
   for (int run = 0; run < r.runs; ++run) {
-    const run_result result = run_eqalign(r.args, dir / "");
+    const run_result result = run_program(r.args, dir / "");
     EXPECT_EQ(result.status, r.status);
     if (r.args.size() < 2) {
       EXPECT_EQ(result.out, r.tail);
@@ -288,7 +288,7 @@ TEST(RunComplete, AlignedCopiesComeOutMatchedAndTheReportIsExact) {
   dir.put("early.32b.wav", take(-10));
   dir.put("late.32b.wav", take(200, 1.0, false));
   dir.put("loud.32b.wav", take(300, 2.0));
-  const run_result r = run_eqalign({"ref.32b.wav", "early.32b.wav", "late.32b.wav", "loud.32b.wav"}, dir / "");
+  const run_result r = run_program({"ref.32b.wav", "early.32b.wav", "late.32b.wav", "loud.32b.wav"}, dir / "");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, std::string(BANNER_START) + "ref.32b.wav\r\n" +
                        "input_wav_length : 70000\r\n"
@@ -326,7 +326,7 @@ TEST(RunComplete, ALostReportIsAFailure) {
   dir.put("ref.wav", take(0));
   dir.put("b.wav", take(9));
   for (report_to to : {REPORT_FULL_DISK, REPORT_UNREAD, REPORT_CLOSED}) {
-    const run_result r = run_eqalign({"ref.wav", "b.wav"}, dir / "", to);
+    const run_result r = run_program({"ref.wav", "b.wav"}, dir / "", to);
     EXPECT_EQ(r.status, 9);
     EXPECT_EQ(r.err, "eqalign: cannot write the report.\r\n");
     // Complete, and not a byte of the report in them.
@@ -348,7 +348,7 @@ TEST(RunComplete, AnIgnoredHangUpLetsTheRunFinish) {
   const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
   const mode_t mask = umask(027);
   signal(SIGHUP, SIG_IGN);
-  const pid_t pid = start_eqalign({"ref.wav", "b.wav"}, dir / "", quiet, quiet);
+  const pid_t pid = start_program({"ref.wav", "b.wav"}, dir / "", quiet, quiet);
   signal(SIGHUP, SIG_DFL);
   umask(mask);
   while (!fs::exists(dir.path / "b.wav.raw") && still_running(pid)) {
@@ -368,7 +368,7 @@ TEST(RunComplete, AnInterruptedRunLeavesEveryFileAsItWas) {
   // The signal must land while the outputs are written.
   for (int attempt = 0; attempt < 10; ++attempt) {
     for (const std::string& n : names) dir.put(n + ".raw", old);
-    const pid_t pid = start_eqalign(names, dir / "", quiet, quiet);
+    const pid_t pid = start_program(names, dir / "", quiet, quiet);
     bool sent = false;
     while (!sent && still_running(pid)) {
       for (const fs::directory_entry& e : fs::directory_iterator(dir.path)) {

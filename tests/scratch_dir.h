@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "wav/wav_header.h"
+#include "wav/wav.h"
 #include "wav_bytes.h"
 
 // A fresh folder inside the test's working folder, removed afterwards.

@@ -1,14 +1,13 @@
-#include "analysis/search.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "analysis/filter.h"
+#include "analysis/analysis.h"
+#include "analysis/search_kernels.h"
 #include "plain_search.h"
 #include "scratch_dir.h"
 #include "signals.h"
-#include "wav/wav_header.h"
+#include "wav/wav.h"
 
 namespace {
 
@@ -126,9 +125,9 @@ TEST(SearchPass, ReportsEachTrackAndShortensTheLengthByTheDelaySpread) {
     std::copy(signals[i].begin(), signals[i].end(), slots[i].t.analysis.get());
   }
   slots[3].t.is_float = 1;
-  std::int32_t length = 50000;
+  run_values a{.input_wav_length = 50000};
   testing::internal::CaptureStdout();
-  const alignment a = search_pass(slots, 4, length);
+  search_pass(slots, 4, a);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "INT 1:Offset:-2500    Gain:0.250000    Gain:-12.041200[dB]    Score:0.000000   \r\n"
             "Note: the delay of track 1 is at the end of the searched range; the true delay may lie beyond it.\r\n"
@@ -139,7 +138,7 @@ TEST(SearchPass, ReportsEachTrackAndShortensTheLengthByTheDelaySpread) {
             "smallest_delay   : -2500\r\n"
             "biggest_gain     : 1.000000\r\n"
             "input_wav_length : 47500\r\n");
-  EXPECT_EQ(length, 47500);
+  EXPECT_EQ(a.input_wav_length, 47500);
   EXPECT_EQ(a.smallest_delay, -2500);
   EXPECT_EQ(a.biggest_delay, 0);
   EXPECT_EQ(a.biggest_gain, 1.0);

@@ -29,7 +29,7 @@ struct run_result {
 };
 
 #ifdef _WIN32
-inline run_result run_eqalign(const std::vector<std::string>& args, const std::string& dir = ".",
+inline run_result run_program(const std::vector<std::string>& args, const std::string& dir = ".",
                               report_to = REPORT_PIPE) {
   run_result r;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -64,7 +64,7 @@ inline run_result run_eqalign(const std::vector<std::string>& args, const std::s
 #else
 // Starts the program in `dir` with its standard output on `out` (closed when
 // negative) and its standard error on `err`.
-inline pid_t start_eqalign(const std::vector<std::string>& args, const std::string& dir, int out, int err) {
+inline pid_t start_program(const std::vector<std::string>& args, const std::string& dir, int out, int err) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (out < 0) posix_spawn_file_actions_addclose(&actions, 1);
@@ -97,7 +97,7 @@ inline std::string drain(int fd) {
   return text;
 }
 
-inline run_result run_eqalign(const std::vector<std::string>& args, const std::string& dir = ".",
+inline run_result run_program(const std::vector<std::string>& args, const std::string& dir = ".",
                               report_to to = REPORT_PIPE) {
   run_result r;
   int out[2];
@@ -106,7 +106,7 @@ inline run_result run_eqalign(const std::vector<std::string>& args, const std::s
   for (int fd : {out[0], out[1], err[0], err[1]}) fcntl(fd, F_SETFD, FD_CLOEXEC);
   const int full = to == REPORT_FULL_DISK ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
   if (to == REPORT_UNREAD) close(out[0]);
-  const pid_t pid = start_eqalign(args, dir, to == REPORT_PIPE || to == REPORT_UNREAD ? out[1] : full, err[1]);
+  const pid_t pid = start_program(args, dir, to == REPORT_PIPE || to == REPORT_UNREAD ? out[1] : full, err[1]);
   close(out[1]);
   close(err[1]);
   if (full >= 0) close(full);

@@ -1,8 +1,7 @@
-#include "wav/wav_header.h"
-
 #include <gtest/gtest.h>
 
 #include "scratch_dir.h"
+#include "wav/wav.h"
 
 namespace {
 

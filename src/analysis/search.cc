@@ -1,8 +1,9 @@
-#include "analysis/search.h"
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include "analysis/analysis.h"
+#include "analysis/search_kernels.h"
 
 namespace {
 
@@ -231,14 +232,13 @@ search_kind find_offset_and_gain(const track& reference, track& test) {
   return r.kind;
 }
 
-alignment search_pass(track_slot* slots, int wav_num, std::int32_t& input_wav_length) {
-  alignment a;
+void search_pass(track_slot* slots, int wav_num, run_values& values) {
   for (int i = 1; i < wav_num; ++i) {
     track& t = slots[i].t;
     const search_kind kind = find_offset_and_gain(slots[0].t, t);
-    if (t.delay < a.smallest_delay) a.smallest_delay = t.delay;
-    if (a.biggest_delay < t.delay) a.biggest_delay = t.delay;
-    if (a.biggest_gain < t.gain) a.biggest_gain = t.gain;
+    if (t.delay < values.smallest_delay) values.smallest_delay = t.delay;
+    if (values.biggest_delay < t.delay) values.biggest_delay = t.delay;
+    if (values.biggest_gain < t.gain) values.biggest_gain = t.gain;
     std::printf(t.is_float != 0 ? "FLO %d:" : "INT %d:", i);
     std::printf(
         "Offset:%5d  "
@@ -253,10 +253,9 @@ alignment search_pass(track_slot* slots, int wav_num, std::int32_t& input_wav_le
       std::printf(
           "Note: the delay of track %d is at the end of the searched range; the true delay may lie beyond it.\r\n", i);
   }
-  input_wav_length -= a.biggest_delay - a.smallest_delay;
-  std::printf("biggest_delay    : %d\r\n", static_cast<int>(a.biggest_delay));
-  std::printf("smallest_delay   : %d\r\n", static_cast<int>(a.smallest_delay));
-  std::printf("biggest_gain     : %f\r\n", a.biggest_gain);
-  std::printf("input_wav_length : %d\r\n", static_cast<int>(input_wav_length));
-  return a;
+  values.input_wav_length -= values.biggest_delay - values.smallest_delay;
+  std::printf("biggest_delay    : %d\r\n", static_cast<int>(values.biggest_delay));
+  std::printf("smallest_delay   : %d\r\n", static_cast<int>(values.smallest_delay));
+  std::printf("biggest_gain     : %f\r\n", values.biggest_gain);
+  std::printf("input_wav_length : %d\r\n", static_cast<int>(values.input_wav_length));
 }

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <limits>
 
-#include "analysis/filter.h"
-#include "analysis/search.h"
-#include "output/raw_writer.h"
-#include "wav/wav_header.h"
+#include "analysis/analysis.h"
+#include "core/run_values.h"
+#include "output/output.h"
+#include "wav/wav.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
   for (int i = 0; i < wav_num; ++i) {
     header_info info;
     const run_status status = read_wav_header(slots[i], argv[i + 1], info);
-    if (status != STATUS_OK) return status == STATUS_CANNOT_OPEN ? status : in_file(status, argv[i + 1]);
+    if (status != STATUS_OK) return status == STATUS_INPUT_UNREADABLE ? status : in_file(status, argv[i + 1]);
     if (i == 0) reference_rate = info.sample_rate;
     // A decode at another rate would be measured and cut on the wrong time scale.
     if (info.sample_rate != reference_rate) {
@@ -68,18 +68,19 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
       shortest = i;
     }
   }
+  run_values values;
   // At most 0xFFFFFFFF / 8 frames, so the length fits 32 bits.
-  auto input_wav_length = static_cast<std::int32_t>(smallest_data_size / FRAME_BYTES);
-  std::printf("input_wav_length : %d\r\n", static_cast<int>(input_wav_length));
-  if (input_wav_length < ANALYSIS_FRAMES) {
+  values.input_wav_length = static_cast<std::int32_t>(smallest_data_size / FRAME_BYTES);
+  std::printf("input_wav_length : %d\r\n", static_cast<int>(values.input_wav_length));
+  if (values.input_wav_length < ANALYSIS_FRAMES) {
     std::fputs("INPUT FILES TOO SHORT.\r\n", stdout);
     return in_file(STATUS_TOO_SHORT, argv[shortest + 1]);
   }
   run_status status = check_output_names(slots, wav_num);
-  if (status == STATUS_OK) status = capture_pass(slots, wav_num, input_wav_length);
+  if (status == STATUS_OK) status = capture_pass(slots, wav_num, values.input_wav_length);
   if (status != STATUS_OK) return status;
-  const alignment a = search_pass(slots, wav_num, input_wav_length);
-  status = output_pass(slots, wav_num, a, input_wav_length);
+  search_pass(slots, wav_num, values);
+  status = output_pass(slots, wav_num, values);
   complete = status == STATUS_OK;
   return status;
 }

@@ -1,7 +1,7 @@
 // The whole job of one invocation: the passes over the named files in order.
 #pragma once
 
-#include "driver/track.h"
+#include "core/track.h"
 
 // Runs eqalign on the command line with the MAX_FILES slots of `slots`;
 // `complete` tells whether every output was written. Streams of a run that

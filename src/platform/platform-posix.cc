@@ -11,17 +11,12 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/temporaries.h"
 
 namespace {
 
-// Outputs and the backups of replaced files of one run: twice the most files.
-constexpr int TEMPORARY_MAX = 20;
-// A longer name cannot be opened on any system this runs on.
-constexpr std::size_t NAME_MAX_BYTES = 4096;
-// Names of the files that an interrupt removes; an empty name is a free place.
-// Plain arrays, which nothing frees, not even at exit; they change only while
-// interrupts are blocked, so the handler never sees one half-written.
-char temporaries[TEMPORARY_MAX][NAME_MAX_BYTES];
+// The temporaries change only while these are blocked, so the handler never
+// sees a name half-written.
 constexpr int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // The signal mask before the replacement of the outputs held interrupts.
 sigset_t mask_before_hold;
@@ -52,19 +47,29 @@ std::string case_folded(std::string s) {
 }
 #endif
 
-void forget(const std::string& name) {
-  for (char* t : temporaries) {
-    if (name == t) t[0] = '\0';
-  }
-}
-
 extern "C" void on_interrupt(int signal_number) {
-  // Only unlink(), which is safe here; the names are not changed meanwhile.
-  for (const char* t : temporaries) {
+  // Only unlink(), signal() and raise(), which are safe here; the names are
+  // not changed meanwhile.
+  for (int place = 0; place < TEMPORARY_MAX; ++place) {
+    const char* t = temporary_at(place);
     if (t[0] != '\0') unlink(t);
   }
+  // Ends the process by the same signal, as if there were no handler.
   signal(signal_number, SIG_DFL);
   raise(signal_number);
+}
+
+// With the permissions a plain create gives (0666 less the umask).
+std::FILE* create_new(const std::string& name, bool& taken) {
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  taken = fd < 0 && errno == EEXIST;
+  if (fd < 0) return nullptr;
+  std::FILE* out = fdopen(fd, "wb");
+  if (out == nullptr) {
+    close(fd);
+    unlink(name.c_str());
+  }
+  return out;
 }
 
 }  // namespace
@@ -91,11 +96,9 @@ std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& 
   if (fd < 0) return nullptr;
   struct stat st {};
   const int flags = fcntl(fd, F_GETFL);
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    close(fd);
-    return nullptr;
-  }
-  std::FILE* in = fdopen(fd, "rb");
+  std::FILE* in = nullptr;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+    in = fdopen(fd, "rb");
   if (in == nullptr) {
     close(fd);
     return nullptr;
@@ -128,38 +131,13 @@ bool name_exists(const std::string& name) {
 }
 
 std::FILE* create_temporary(const std::string& beside, std::string& name) {
-  const std::string folder = beside.substr(0, folder_length(beside));
   const interrupts_blocked blocked;
-  name.clear();
-  int place = 0;
-  while (place < TEMPORARY_MAX && temporaries[place][0] != '\0') ++place;
-  if (place == TEMPORARY_MAX) return nullptr;
-  static unsigned serial;
-  // A name that a crashed run of the same process number may have left, or
-  // another machine's run in a shared folder, is passed over.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate =
-        folder + ".eqalign-" + std::to_string(getpid()) + "-" + std::to_string(serial++) + ".tmp";
-    if (candidate.size() >= NAME_MAX_BYTES) return nullptr;
-    const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) return nullptr;
-    std::FILE* out = fdopen(fd, "wb");
-    if (out == nullptr) {
-      close(fd);
-      unlink(candidate.c_str());
-      return nullptr;
-    }
-    std::memcpy(temporaries[place], candidate.c_str(), candidate.size() + 1);
-    name = candidate;
-    return out;
-  }
-  return nullptr;
+  return create_remembered(beside, static_cast<unsigned long>(getpid()), create_new, name);
 }
 
 void remove_file(const std::string& name) {
   const interrupts_blocked blocked;
-  forget(name);
+  forget_temporary(name);
   unlink(name.c_str());
 }
 
@@ -167,8 +145,8 @@ bool replace_file(const std::string& from, const std::string& to) {
   const interrupts_blocked blocked;
   if (rename(from.c_str(), to.c_str()) != 0) return false;
   // Whatever now stands at `to` is no longer a temporary of this run.
-  forget(from);
-  forget(to);
+  forget_temporary(from);
+  forget_temporary(to);
   return true;
 }
 

@@ -8,19 +8,16 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/temporaries.h"
 
 namespace {
 
-// Outputs and the backups of replaced files of one run: twice the most files.
-constexpr int TEMPORARY_MAX = 20;
 // What a console interrupt ends a process with.
 constexpr UINT INTERRUPTED = 0xC000013A;
 
 // The console handler runs on a thread of its own: the temporaries and the
 // hold change only under this lock.
 SRWLOCK lock = SRWLOCK_INIT;
-// Never destroyed, not even at exit, when the handler may still run.
-std::wstring* const temporaries = new std::wstring[TEMPORARY_MAX];
 bool held = false;
 bool pending = false;
 UINT console_page = 0;
@@ -46,12 +43,6 @@ std::string narrow(const wchar_t* text) {
   return s;
 }
 
-void forget(const std::wstring& name) {
-  for (int i = 0; i < TEMPORARY_MAX; ++i) {
-    if (temporaries[i] == name) temporaries[i].clear();
-  }
-}
-
 void restore_console_page() {
   if (console_page != 0) SetConsoleOutputCP(console_page);
 }
@@ -59,8 +50,9 @@ void restore_console_page() {
 // Called with the lock held: nothing can be registered meanwhile, and the
 // process ends without running anything that could wait on the main thread.
 [[noreturn]] void remove_temporaries_and_end() {
-  for (int i = 0; i < TEMPORARY_MAX; ++i) {
-    if (!temporaries[i].empty()) DeleteFileW(temporaries[i].c_str());
+  for (int place = 0; place < TEMPORARY_MAX; ++place) {
+    const char* t = temporary_at(place);
+    if (t[0] != '\0') DeleteFileW(wide(t).c_str());
   }
   restore_console_page();
   TerminateProcess(GetCurrentProcess(), INTERRUPTED);
@@ -78,6 +70,23 @@ BOOL WINAPI on_console_event(DWORD event) {
   // the outputs are put back and the process ends.
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) Sleep(INFINITE);
   return TRUE;
+}
+
+std::FILE* create_new(const std::string& name, bool& taken) {
+  const std::wstring w = wide(name);
+  // Shared for deletion, so that an interrupt can remove it while it is written.
+  HANDLE h = CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  taken = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  std::FILE* out = fd < 0 ? nullptr : _fdopen(fd, "wb");
+  if (out == nullptr) {
+    if (fd < 0) CloseHandle(h);
+    if (fd >= 0) _close(fd);
+    DeleteFileW(w.c_str());
+  }
+  return out;
 }
 
 file_identity identity_from(HANDLE h) {
@@ -114,20 +123,16 @@ std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& 
                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   BY_HANDLE_FILE_INFORMATION info;
+  int fd = -1;
   // Only files on disk: a pipe or a device (CON, NUL) is refused.
-  if (GetFileType(h) != FILE_TYPE_DISK || GetFileInformationByHandle(h, &info) == 0 ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    CloseHandle(h);
-    return nullptr;
-  }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(h);
-    return nullptr;
-  }
-  std::FILE* in = _fdopen(fd, "rb");
+  if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0 &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  std::FILE* in = fd < 0 ? nullptr : _fdopen(fd, "rb");
   if (in == nullptr) {
-    _close(fd);
+    // Once it has a descriptor, the handle is closed with it.
+    if (fd < 0) CloseHandle(h);
+    if (fd >= 0) _close(fd);
     return nullptr;
   }
   id = identity_from(h);
@@ -159,41 +164,14 @@ bool is_directory(const std::string& name) {
 bool name_exists(const std::string& name) { return GetFileAttributesW(wide(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::FILE* create_temporary(const std::string& beside, std::string& name) {
-  const std::string folder = beside.substr(0, folder_length(beside));
   const locked guard;
-  name.clear();
-  int place = 0;
-  while (place < TEMPORARY_MAX && !temporaries[place].empty()) ++place;
-  if (place == TEMPORARY_MAX) return nullptr;
-  static unsigned serial;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate =
-        folder + ".eqalign-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++) + ".tmp";
-    const std::wstring w = wide(candidate);
-    // Shared for deletion, so that an interrupt can remove it while it is written.
-    HANDLE h = CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
-    std::FILE* out = fd < 0 ? nullptr : _fdopen(fd, "wb");
-    if (out == nullptr) {
-      if (fd < 0) CloseHandle(h);
-      if (fd >= 0) _close(fd);
-      DeleteFileW(w.c_str());
-      return nullptr;
-    }
-    temporaries[place] = w;
-    name = candidate;
-    return out;
-  }
-  return nullptr;
+  return create_remembered(beside, GetCurrentProcessId(), create_new, name);
 }
 
 void remove_file(const std::string& name) {
   const std::wstring w = wide(name);
   const locked guard;
-  forget(w);
+  forget_temporary(name);
   DeleteFileW(w.c_str());
 }
 
@@ -202,8 +180,8 @@ bool replace_file(const std::string& from, const std::string& to) {
   const std::wstring t = wide(to);
   const locked guard;
   if (MoveFileExW(f.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) return false;
-  forget(f);
-  forget(t);
+  forget_temporary(from);
+  forget_temporary(to);
   return true;
 }
 

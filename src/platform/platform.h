@@ -63,8 +63,9 @@ void remove_file(const std::string& name);
 // Moves `from` over `to` in one step; a file or a link at `to` is replaced.
 bool replace_file(const std::string& from, const std::string& to);
 
-// From now on an interrupt (SIGINT, SIGTERM, SIGHUP; Ctrl-C or a closed
-// console on Windows) removes the temporaries, then ends the process.
+// From now on an interrupt (SIGINT, SIGTERM, SIGHUP or SIGQUIT; Ctrl-C,
+// Ctrl-Break or a closed console on Windows) removes the temporaries, then
+// ends the process by that signal.
 void watch_interrupts();
 // While held, an interrupt waits, so that the outputs are replaced or put
 // back as a whole; once the hold ends, it ends the process.

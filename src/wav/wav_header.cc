@@ -1,10 +1,9 @@
-#include "wav/wav_header.h"
-
 #include <cstdio>
 #include <cstring>
 
+#include "core/samples.h"
 #include "platform/platform.h"
-#include "wav/samples.h"
+#include "wav/wav.h"
 
 namespace {
 
@@ -26,8 +25,6 @@ struct header_walk {
   unsigned char id[5];
   int budget;
 };
-
-enum search_result { FOUND, NOT_FOUND };
 
 bool read_exact(std::FILE* in, void* out, std::size_t n) { return std::fread(out, 1, n, in) == n; }
 
@@ -54,17 +51,18 @@ std::int64_t padded(std::int32_t size) { return size <= 0 ? 0 : std::int64_t{siz
 bool read_id(header_walk& w) { return read_exact(w.in, w.id, 4); }
 
 // On entry `w.id` holds the id just read and the stream stands at that
-// chunk's size field. Skips other chunks while the budget lasts.
-search_result find_chunk(header_walk& w, const char* wanted) {
+// chunk's size field. Skips other chunks while the budget lasts; whether
+// the wanted one was found with budget left.
+bool find_chunk(header_walk& w, const char* wanted) {
   while (std::memcmp(w.id, wanted, 4) != 0 && w.budget != 0) {
     std::printf("skipped unknown chunk '%s' while searching '%s'.\r\n", printable_chunk_id(w.id).c_str(), wanted);
     std::uint32_t size{};
-    if (!read_u32(w.in, size)) return NOT_FOUND;
-    if (!skip_bytes(w.in, padded(static_cast<std::int32_t>(size)))) return NOT_FOUND;
-    if (!read_id(w)) return NOT_FOUND;
+    if (!read_u32(w.in, size)) return false;
+    if (!skip_bytes(w.in, padded(static_cast<std::int32_t>(size)))) return false;
+    if (!read_id(w)) return false;
     --w.budget;
   }
-  return w.budget == 0 ? NOT_FOUND : FOUND;
+  return w.budget != 0;
 }
 
 run_status fail(const char* message, run_status status) {
@@ -120,7 +118,7 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   slot.file = open_input(slot.path, slot.input, file_size);
   if (slot.file == nullptr) {
     std::printf("Cannot open this file : %s.\r\n", name);
-    return STATUS_CANNOT_OPEN;
+    return STATUS_INPUT_UNREADABLE;
   }
 
   header_walk w{slot.file, {}, CHUNK_BUDGET};
@@ -130,13 +128,13 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   if (std::memcmp(w.id, "RIFF", 4) != 0) std::printf("RIFF != %s\r\n", printable_chunk_id(w.id).c_str());
   if (!read_u32(w.in, riff_size) || !read_id(w)) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
   if (std::memcmp(w.id, "WAVE", 4) != 0) std::printf("WAVE != %s\r\n", printable_chunk_id(w.id).c_str());
-  if (!read_id(w) || find_chunk(w, "fmt ") != FOUND) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
+  if (!read_id(w) || !find_chunk(w, "fmt ")) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
 
   run_status status = read_format(w, slot.t, info.sample_rate);
   if (status != STATUS_OK) return status;
 
   std::uint32_t size_field{};
-  if (!read_id(w) || find_chunk(w, "data") != FOUND || !read_u32(w.in, size_field)) {
+  if (!read_id(w) || !find_chunk(w, "data") || !read_u32(w.in, size_field)) {
     return fail("There are no data chunk.\r\n", STATUS_NO_DATA_CHUNK);
   }
   // The size field of a streamed or damaged file may promise more than is

@@ -1,4 +1,5 @@
-// The per-file record, the track table and the run-wide values of one run.
+// The per-file record, the track table's slots, the sizes and the statuses
+// that every component of a run shares.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,8 @@ constexpr int FRAME_BYTES = 8;
 enum run_status : int {
   STATUS_OK = 0,
   STATUS_TOO_MANY_FILES = 1,
-  STATUS_CANNOT_OPEN = 2,
+  // An input cannot be opened, or read to the length its header pass found.
+  STATUS_INPUT_UNREADABLE = 2,
   STATUS_CHUNKS_TOO_MUCH = 3,
   STATUS_NOT_PCM = 4,
   STATUS_NOT_STEREO = 5,
@@ -38,26 +40,32 @@ enum run_status : int {
   STATUS_RATE_MISMATCH = 11,
 };
 
+// What eqalign keeps about one input; each field says which component writes it.
 struct track {
-  // Filtered mono signal: element k belongs to data frame k + WARMUP_FRAMES.
+  // Filtered mono signal: element k belongs to data frame k + WARMUP_FRAMES of
+  // the capture's first frame. Obtained by init_track, filled by analysis/,
+  // released by output/.
   std::unique_ptr<double[]> analysis;
+  // Measured against the reference by analysis/; the reference keeps 1.0, 0.0 and 0.
   double gain = 1.0;
   double score = 0.0;
   std::int32_t delay = 0;
-  // Byte position of the first sample frame in the input file.
+  // Byte position of the first sample frame in the input file; wav/.
   std::int64_t data_start = 0;
+  // 1 for IEEE float samples, 0 for 32-bit integers; wav/.
   int is_float = 0;
 };
 
 struct track_slot {
   track t;
-  // The input name as given.
+  // The input name as given; wav/.
   std::string path;
+  // Opened by wav/, read through wav/, closed by output/.
   std::FILE* file = nullptr;
-  // The opened input, so that no output ever replaces it.
+  // The opened input, so that no output ever replaces it; wav/.
   file_identity input;
   // The final name of the output, and the temporary that holds it until
-  // every output of the run is complete.
+  // every output of the run is complete; output/.
   std::string output_name;
   std::string temporary;
 };

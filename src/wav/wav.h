@@ -1,10 +1,10 @@
-// Opens one input WAV file and walks its header to the first sample frame.
+// The input files: the WAV header walk, and the one reader of their sample frames.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "driver/track.h"
+#include "core/track.h"
 
 struct header_info {
   // Bytes of sample data the file really holds, never more than its data chunk declares.
@@ -19,3 +19,8 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
 // A chunk id as it may be shown on a terminal: bytes outside printable ASCII
 // become '?', a zero byte ends the text.
 std::string printable_chunk_id(const unsigned char* id);
+
+// Reads `count` frames from data frame `first_frame` on into `buffer`
+// (count * FRAME_BYTES bytes). An input that no longer holds them prints
+// "Cannot read this file" and returns STATUS_INPUT_UNREADABLE.
+run_status read_frames(track_slot& slot, std::int64_t first_frame, int count, unsigned char* buffer);

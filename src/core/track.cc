@@ -1,4 +1,4 @@
-#include "driver/track.h"
+#include "core/track.h"
 
 #include <new>
 

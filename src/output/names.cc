@@ -1,0 +1,69 @@
+#include <cstdio>
+#include <string>
+
+#include "output/output.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Where an output lands: its folder, by identity, and its last component;
+// the whole spelling stands in when the folder does not exist.
+struct landing {
+  file_identity folder;
+  std::string last;
+  std::string spelling;
+};
+
+landing landing_of(const std::string& name) {
+  const std::size_t at = folder_length(name);
+  return {identity_of(at == 0 ? std::string(".") : name.substr(0, at)), name.substr(at), name};
+}
+
+bool same_landing(const landing& a, const landing& b) {
+  if (a.folder.known != b.folder.known) return false;
+  return a.folder.known ? same_file(a.folder, b.folder) && same_last_component(a.last, b.last)
+                        : a.spelling == b.spelling;
+}
+
+}  // namespace
+
+std::string output_name(const std::string& input_name) {
+  std::string name = input_name.substr(0, input_name.find(".32b.wav"));
+  return name + ".raw";
+}
+
+run_status output_unavailable(const std::string& name) {
+  std::printf("Output path is not available.\r\nIn file : %s.\r\n", name.c_str());
+  return STATUS_OUTPUT_FAILED;
+}
+
+run_status cannot_write(const std::string& name) {
+  std::printf("Cannot write output file : %s.\r\n", name.c_str());
+  return STATUS_OUTPUT_FAILED;
+}
+
+run_status check_output_names(track_slot* slots, int wav_num) {
+  landing landings[MAX_FILES];
+  for (int i = 0; i < wav_num; ++i) {
+    slots[i].output_name = output_name(slots[i].path);
+    landings[i] = landing_of(slots[i].output_name);
+  }
+  for (int i = 0; i < wav_num; ++i) {
+    const std::string& name = slots[i].output_name;
+    const file_identity existing = identity_of(name);
+    for (int j = 0; j < wav_num; ++j) {
+      if (same_file(existing, slots[j].input)) {
+        std::printf("This output would replace an input : %s.\r\n", name.c_str());
+        return STATUS_OUTPUT_FAILED;
+      }
+    }
+    for (int j = 0; j < wav_num; ++j) {
+      if (j != i && same_landing(landings[i], landings[j])) {
+        std::printf("Two inputs would be written to the same output : %s.\r\n", name.c_str());
+        return STATUS_OUTPUT_FAILED;
+      }
+    }
+    if (is_directory(name)) return output_unavailable(name);
+  }
+  return STATUS_OK;
+}

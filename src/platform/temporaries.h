@@ -1,0 +1,24 @@
+// The temporaries of a run, which an interrupt removes: the part that both
+// operating systems share. Each platform file guards the table its own way
+// (blocked signals on POSIX, a lock on Windows), so that the clean-up never
+// meets a name half-written.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Outputs and the old files they replace, at most twice the most files.
+constexpr int TEMPORARY_MAX = 20;
+
+// Creates a temporary beside `beside` (in its folder) through `create_new`,
+// which creates a new file exclusively, or returns nullptr and sets `taken`
+// when the name is in use; remembers it and gives its name in `name`.
+std::FILE* create_remembered(const std::string& beside, unsigned long pid,
+                             std::FILE* (*create_new)(const std::string& name, bool& taken), std::string& name);
+
+// Stops treating `name` as a temporary.
+void forget_temporary(const std::string& name);
+
+// The temporaries held, each a name or empty; only read, so that a signal
+// handler may walk them.
+const char* temporary_at(int place);
