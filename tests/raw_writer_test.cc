@@ -73,7 +73,8 @@ TEST(OutputPass, AFailedMovePutsEveryReplacedFileBack) {
   std::filesystem::create_directories(utf8_path(dir / "b.wav.raw/full"));
   testing::internal::CaptureStdout();
   EXPECT_EQ(output_pass(slots, 2, {.input_wav_length = 50000}), STATUS_OUTPUT_FAILED);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot write output file : " + (dir / "b.wav.raw") + ".\r\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Cannot write output file : " + (dir / "b.wav.raw") + ".\r\nReason : Is a directory.\r\n");
   EXPECT_EQ(read_bytes(dir / "a.wav.raw"), (bytes{'o', 'l', 'd'}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 4);
 }

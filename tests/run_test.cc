@@ -61,12 +61,45 @@ std::string long_name(std::size_t length) {
 }
 
 const std::string USAGE =
-    "Eqalign ver.1.1.0 (https://eqalign.example.org/)\r\n"
+    "Eqalign ver.1.1.0 (see README.md and the eqalign manual page)\r\n"
     " Equalize offset and gain of 32bit float or int 44100Hz wav files.\r\n"
     "  Then output them as raw, to perform an abc/hr test.\r\n\r\n"
     "    usage:  eqalign original.wav lossy1.wav lossy2.wav.....\r\n\r\n"
     "detectable offset: -2500 ~ 7500[sample]. Yulewalk filter for 44.1k is used.\r\n";
-enum special { PLAIN, POSIX_ONLY, FIFO, UNREADABLE, OPEN_DESCRIPTOR, LINKED_OUTPUT };
+enum special { PLAIN, POSIX_ONLY, FIFO, UNREADABLE, OPEN_DESCRIPTOR, LINKED_OUTPUT, PROTECTED, LEFTOVERS };
+
+// The source after `intro` frames of 16-bit dither (+-1 step), or of digital
+// silence with one frame of 1 step at `stray`, as 32-bit integers.
+bytes quiet_intro(int intro, int frames, bool dither, int stray = -1) {
+  std::vector<double> d = decode_of(source(), frames, intro, 1.0, 0.0, 1);
+  noise_source n{77};
+  for (int i = 0; i < 2 * intro; ++i) d[i] = dither ? (n.next() < 0 ? -1.0 : 1.0) / 32768 : 0.0;
+  if (stray >= 0) d[2 * stray] = d[2 * stray + 1] = 1.0 / 32768;
+  return wav_bytes({.data = as_int_frames(d)});
+}
+
+// Leftovers of a killed run: that process is gone; one of a run still going.
+const std::string STOPPED = ".eqalign-2147483647-3.tmp";
+#ifdef _WIN32
+const std::string RUNNING = ".eqalign-" + std::to_string(GetCurrentProcessId()) + "-0.tmp";
+#else
+const std::string RUNNING = ".eqalign-" + std::to_string(getpid()) + "-0.tmp";
+#endif
+
+// The system's words differ between systems; only eqalign's own are compared there.
+std::string reasons_as_here(const std::string& text) {
+#ifdef _WIN32
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t at = text.find("Reason : "); at != std::string::npos; at = text.find("Reason : ", from)) {
+    out += text.substr(from, at + 9 - from) + "*";
+    from = std::min(text.find(".\r\n", at), text.size());
+  }
+  return out + text.substr(from);
+#else
+  return text;
+#endif
+}
 
 using files = std::vector<std::pair<std::string, bytes>>;
 
@@ -99,10 +132,13 @@ std::vector<row> rows() {
   ten.emplace_back("9t.wav.raw", bytes(3, 'o'));  // a full run over an earlier one
   const std::string in_b = "In file : b.wav.\r\n";
   const std::string rate = "Note: using sample rate other than 44.1kHz is not recommended.\r\n";
+  const std::string unmeasured =
+      "Note: track 1 could not be measured: it is silent where it is compared; it is written without alignment or "
+      "level matching.\r\n";
   const std::string silent =
-      "No Sound At All.\r\nFLO 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    "
-      "Score:0.000000   \r\nbiggest_delay    : 0\r\nsmallest_delay   : 0\r\n"
-      "biggest_gain     : 1.000000\r\ninput_wav_length : ";
+      "No Sound At All.\r\nFLO 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n" +
+      unmeasured + "biggest_delay    : 0\r\nsmallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\ninput_wav_length : ";
+  const std::string stopped = " is left from a stopped run; it can be removed.\r\n";
   const std::string end = " is at the end of the searched range; the true delay may lie beyond it.\r\n";
   const bytes short_data = wav_bytes({.data = bytes(352799, 0)});
   const bytes old{'o', 'l', 'd'};
@@ -128,13 +164,14 @@ std::vector<row> rows() {
       {"d.wav", wav_bytes({.format_tag = 2})}},  // would fail with status 4 if read
      {"ref.wav", "b.wav", "c.wav", "d.wav"}, 2,
      "skipped unknown chunk 'LIST' while searching 'fmt '.\r\n"
-     "skipped unknown chunk 'fact' while searching 'data'.\r\nCannot open this file : c.wav.\r\n"},
+     "skipped unknown chunk 'fact' while searching 'data'.\r\nCannot open this file : c.wav.\r\n"
+     "Reason : No such file or directory.\r\n"},
     {"ten_files", ten, ten_names, 0, "input_wav_length : 69991\r\n", "INT 9:Offset:    9"},
     pair("empty", {}, 3, "Chunks too much.\r\n" + in_b),
     {"352799_data_bytes_twice", {{"b.wav", short_data}, {"c.wav", short_data}}, {"ref.wav", "b.wav", "c.wav"}, 8,
      "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n" + in_b},
     pair("header_without_data", wav_bytes({.data_size = 400000}), 8,
-         "Note: data chunk is longer than the file; using 0 bytes.\r\ninput_wav_length : 0\r\n"
+         "Note: data chunk is longer than the file; using 0 bytes : b.wav.\r\ninput_wav_length : 0\r\n"
          "INPUT FILES TOO SHORT.\r\n" + in_b),
     pair("silent_decode_of_352807_bytes", wav_bytes({.format_tag = 3, .data = bytes(352807, 0)}), 0,
          silent + "44100\r\n"),
@@ -145,10 +182,12 @@ std::vector<row> rows() {
     pair("nan_infinite_and_huge_floats", non_finite_samples(), 0, "FLO 1: Clipped 5 times.\r\n"),
     {"a_link_at_an_output_name", {{"b.wav", take(4)}}, {"ref.wav", "b.wav"}, 0,
      "input_wav_length : 69996\r\n", "", {}, LINKED_OUTPUT},
-    {"a_folder", {{"f.wav/", {}}}, {"ref.wav", "f.wav"}, 2, "Cannot open this file : f.wav.\r\n"},
-    {"a_fifo", {}, {"ref.wav", "fifo.wav"}, 2, "Cannot open this file : fifo.wav.\r\n", "", {}, FIFO},
-    {"unreadable", {{"b.wav", take(0)}}, {"ref.wav", "b.wav"}, 2, "Cannot open this file : b.wav.\r\n", "", {},
-     UNREADABLE},
+    {"a_folder", {{"f.wav/", {}}}, {"ref.wav", "f.wav"}, 2,
+     "Cannot open this file : f.wav.\r\nReason : Not a regular file.\r\n"},
+    {"a_fifo", {}, {"ref.wav", "fifo.wav"}, 2, "Cannot open this file : fifo.wav.\r\nReason : Not a regular file.\r\n",
+     "", {}, FIFO},
+    {"unreadable", {{"b.wav", take(0)}}, {"ref.wav", "b.wav"}, 2,
+     "Cannot open this file : b.wav.\r\nReason : Permission denied.\r\n", "", {}, UNREADABLE},
     {"rate_of_the_first_decode", {{"b.wav", at48(0)}}, {"ref.wav", "b.wav", "missing.wav"}, 11,
      rate + "Sample rate 48000 Hz differs from the reference's 44100 Hz : b.wav.\r\n"},
     {"rate_of_a_later_decode", {{"ref.wav", at48(0)}, {"b.wav", at48(5)}, {"c.wav", take(0)}},
@@ -170,6 +209,25 @@ std::vector<row> rows() {
      "input_wav_length : 69993\r\n"},
     {"sound_too_late", {{"ref.wav", late(0, 1.0, 80000, 42501)}, {"b.wav", late(0, 1.0, 80000, 0)}},
      {"ref.wav", "b.wav"}, 0, silent + "80000\r\n"},
+    // Dither, or one stray step, is no sound: the reference is measured from its first second of music.
+    {"a_dithered_intro", {{"ref.wav", quiet_intro(44100, 90000, true)}, {"b.wav", late(3, 0.5, 90000, 44100)}},
+     {"ref.wav", "b.wav"}, 0, "input_wav_length : 89997\r\n", "Note: the reference is silent at its start; measuring "
+     "from frame 37500.\r\nFLO 1:Offset:    3    Gain:2.000000"},
+    {"a_stray_step_in_two_seconds_of_zeros", {{"ref.wav", quiet_intro(88200, 130000, false, 30000)},
+     {"b.wav", late(3, 1.0, 130000, 88200)}}, {"ref.wav", "b.wav"}, 0, "input_wav_length : 129997\r\n",
+     "Note: the reference is silent at its start; measuring from frame 81600.\r\nFLO 1:Offset:    3"},
+    // Too late for a whole capture: the dither is measured as it is, here against a copy of it.
+    {"a_dithered_intro_with_the_sound_too_late", {{"ref.wav", quiet_intro(42501, 80000, true)},
+     {"b.wav", quiet_intro(42501, 80000, true)}}, {"ref.wav", "b.wav"}, 0, "input_wav_length : 80000\r\n",
+     "input_wav_length : 80000\r\nINT 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
+     "biggest_delay"},
+    // A decoder's silence of 1e-34s, ahead of the music, is no sound either: it cannot set the scale of the run.
+    {"a_decode_of_tiny_values_beside_a_good_one",
+     {{"b.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(decode_of(source(), FRAMES, 50000, 1.0, 1e-34, 9))})},
+      {"c.wav", take(7)}}, {"ref.wav", "b.wav", "c.wav"}, 0,
+     "No Sound At All.\r\nFLO 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n" + unmeasured +
+     "FLO 2:Offset:    7    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\nbiggest_delay    : 7\r\n"
+     "smallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\ninput_wav_length : 69993\r\n"},
     // The decode's output would be the reference itself.
     {"output_is_an_input", {{"b.wav.raw", take(0)}, {"b.wav", take(1)}}, {"b.wav.raw", "b.wav"}, 9,
      "This output would replace an input : b.wav.raw.\r\n"},
@@ -179,10 +237,18 @@ std::vector<row> rows() {
      {"ref.wav", "a.32b.wav", "sub/../a.32b.wav.x.32b.wav"}, 9,
      "Two inputs would be written to the same output : a.raw.\r\n"},
     {"a_folder_at_an_output_name", {{"ref.wav.raw", old}, {"b.raw/", {}}, {"b.32b.wav", take(1)}},
-     {"ref.wav", "b.32b.wav"}, 9, "Output path is not available.\r\nIn file : b.raw.\r\n"},
+     {"ref.wav", "b.32b.wav"}, 9, "Output path is not available.\r\nIn file : b.raw.\r\nReason : Is a directory.\r\n"},
+    {"a_write_protected_output", {{"ref.wav.raw", old}, {"b.wav.raw", old}, {"b.wav", take(1)}}, {"ref.wav", "b.wav"},
+     9, "This output is write-protected : b.wav.raw.\r\n", "", {}, PROTECTED},
+    // Named once per folder, never removed; a folder keeps a name that holds ".32b.wav".
+    {"leftovers_of_a_stopped_run", {{STOPPED, old}, {".eqalign-x-1.tmp", old}, {"x.32b.wav.d/" + STOPPED, old},
+     {"x.32b.wav.d/c.32b.wav", take(2)}, {"b.wav", take(1)}}, {"ref.wav", "b.wav", "x.32b.wav.d/c.32b.wav"}, 0,
+     "input_wav_length : 69998\r\n", "input_wav_length : 70000\r\nNote: " + STOPPED + stopped + "Note: x.32b.wav.d/" +
+     STOPPED + stopped + "FLO 1:", {"x.32b.wav.d/c.raw"}, LEFTOVERS},
     // The last output's folder takes no new file, even from root.
     {"an_output_that_cannot_be_created", {{"ref.wav.raw", old}, {"b.wav", take(1)}, {"c.wav", take(2)}},
-     {"ref.wav", "b.wav", "/dev/fd/42"}, 9, "Output path is not available.\r\nIn file : /dev/fd/42.raw.\r\n",
+     {"ref.wav", "b.wav", "/dev/fd/42"}, 9,
+     "Output path is not available.\r\nIn file : /dev/fd/42.raw.\r\nReason : No such file or directory.\r\n",
      "biggest_delay", {}, OPEN_DESCRIPTOR},
     pair("another_piece", wav_bytes({.format_tag = 3, .data = as_float_frames(music(FRAMES, 99))}), 0,
          "FLO 1:Offset: 4251    Gain:0.995945    Gain:-0.035294[dB]    Score:1.292235   \r\n"
@@ -203,7 +269,8 @@ std::vector<row> rows() {
      "input_wav_length : 69997\r\n", "", {"x\xff.raw"}, POSIX_ONLY},
     {"a_name_of_2100_characters", {{longest, take(0)}}, {"ref.wav", longest}, 0, "input_wav_length : 70000\r\n", "",
      {longest.substr(0, 2092) + ".raw"}},
-    {"a_name_of_5000_characters", {}, {"ref.wav", too_long}, 2, "Cannot open this file : " + too_long + ".\r\n"},
+    {"a_name_of_5000_characters", {}, {"ref.wav", too_long}, 2,
+     "Cannot open this file : " + too_long + ".\r\nReason : File name too long.\r\n"},
   };
   // clang-format on
 }
@@ -215,7 +282,12 @@ class Run : public testing::TestWithParam<row> {};
 TEST_P(Run, EndsWithItsStatusReportAndFiles) {
   const row& r = GetParam();
 #ifdef _WIN32
-  if (r.kind != PLAIN) GTEST_SKIP() << "a fifo, a mode, a /dev/fd name or a name that is not UTF-8 has no Windows form";
+  if (r.kind != PLAIN && r.kind != PROTECTED && r.kind != LEFTOVERS)
+    GTEST_SKIP() << "a fifo, a mode, a /dev/fd name or a name that is not UTF-8 has no Windows form";
+#else
+  if (r.kind == UNREADABLE || r.kind == PROTECTED) {
+    if (geteuid() == 0) GTEST_SKIP() << "file modes do not bind root";
+  }
 #endif
   scratch_dir dir;
   files inputs = r.inputs;
@@ -233,10 +305,7 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
     dir.put("kept.txt", {'k'});
     fs::create_symlink("kept.txt", dir.path / "b.wav.raw");
   }
-  if (r.kind == UNREADABLE) {
-    if (geteuid() == 0) GTEST_SKIP() << "file modes do not bind root";
-    chmod((dir / "b.wav").c_str(), 0);
-  }
+  if (r.kind == UNREADABLE) chmod((dir / "b.wav").c_str(), 0);
   // Open across the spawn on purpose: the run reads c.wav as /dev/fd/42.
   const int c_wav = r.kind == OPEN_DESCRIPTOR ? open((dir / "c.wav").c_str(), O_RDONLY | O_CLOEXEC) : -1;
   if (c_wav >= 0) {
@@ -244,16 +313,23 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
     close(c_wav);
   }
 #endif
+  // Read-only on Windows; mode 0444 on POSIX.
+  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  if (r.kind == PROTECTED) fs::permissions(utf8_path(dir / "b.wav.raw"), write, fs::perm_options::remove);
+  if (r.kind == LEFTOVERS) dir.put(RUNNING, {'r'});
   for (int run = 0; run < r.runs; ++run) {
     const run_result result = run_program(r.args, dir / "");
+    const std::string out = reasons_as_here(result.out);
     EXPECT_EQ(result.status, r.status);
     if (r.args.size() < 2) {
-      EXPECT_EQ(result.out, r.tail);
+      EXPECT_EQ(out, r.tail);
     }
-    EXPECT_TRUE(result.out.starts_with(r.args.size() < 2 ? "" : BANNER_START + r.args[0] + "\r\n")) << result.out;
-    EXPECT_TRUE(result.out.ends_with(r.tail)) << result.out;
-    EXPECT_NE(result.out.find(r.has), std::string::npos) << result.out;
+    EXPECT_TRUE(out.starts_with(r.args.size() < 2 ? "" : BANNER_START + r.args[0] + "\r\n")) << out;
+    EXPECT_TRUE(out.ends_with(reasons_as_here(r.tail))) << out;
+    EXPECT_NE(out.find(r.has), std::string::npos) << out;
+    EXPECT_EQ(out.find(RUNNING), std::string::npos) << out;
   }
+  if (r.kind == PROTECTED) fs::permissions(utf8_path(dir / "b.wav.raw"), write, fs::perm_options::add);
 #ifndef _WIN32
   if (r.kind == OPEN_DESCRIPTOR) close(42);
 #endif
@@ -265,15 +341,15 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
   }
   for (const auto& [name, content] : inputs) {
     const bool input = std::find(r.args.begin(), r.args.end(), name) != r.args.end();
-    if (!name.ends_with('/') && (input || r.status != 0)) {
+    if (!name.ends_with('/') && (input || r.status != 0 || name.starts_with(".eqalign-"))) {
       EXPECT_EQ(read_bytes(dir / name), content) << "changed: " << name;
     }
   }
   for (const fs::directory_entry& e : fs::directory_iterator(dir.path)) {
     const std::string name = e.path().filename().string();
-    EXPECT_FALSE(name.starts_with(".eqalign-")) << "temporary left: " << name;
     const bool found =
         std::any_of(inputs.begin(), inputs.end(), [&](const auto& f) { return dir / f.first == e.path(); });
+    EXPECT_FALSE(name.starts_with(".eqalign-") && !found && name != RUNNING) << "temporary left: " << name;
     if (r.status != 0 && e.is_regular_file() && e.path().extension() == ".raw") {
       EXPECT_TRUE(found) << "written by a failed run: " << name;
     }

@@ -133,6 +133,8 @@ TEST(SearchPass, ReportsEachTrackAndShortensTheLengthByTheDelaySpread) {
             "Note: the delay of track 1 is at the end of the searched range; the true delay may lie beyond it.\r\n"
             "No Sound At All.\r\n"
             "INT 2:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
+            "Note: track 2 could not be measured: it is silent where it is compared; it is written without "
+            "alignment or level matching.\r\n"
             "FLO 3:Offset:   -3    Gain:0.500000    Gain:-6.020600[dB]    Score:0.000000   \r\n"
             "biggest_delay    : 0\r\n"
             "smallest_delay   : -2500\r\n"

@@ -61,11 +61,13 @@ struct search_result {
 search_result search_delays(const double* ref, const double* test);
 
 // Measures `test` against the reference and stores its delay, gain and score;
-// prints "No Sound At All." and keeps the defaults when there is nothing to match.
+// prints "No Sound At All." and keeps the defaults when there is nothing to
+// match: a silent window, or a best one more than 60 dB below the reference's.
 search_kind find_offset_and_gain(const track& reference, track& test);
 
-// Measures tracks 1 .. wav_num - 1, prints their report lines, a note under a
-// poor match or a delay at the end of the range, and the summary; fills the
-// extremes of `values` and shortens its `input_wav_length` so that every
-// aligned track can supply it.
+// Measures tracks 1 .. wav_num - 1, prints their report lines, a note under an
+// unmeasured track, a poor match or a delay at the end of the range, and the
+// summary; takes the extremes of `values` over them (they start at the
+// reference's own delay 0 and gain 1.0) and shortens its `input_wav_length` so
+// that every aligned track can supply it.
 void search_pass(track_slot* slots, int wav_num, run_values& values);

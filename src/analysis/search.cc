@@ -11,6 +11,9 @@ constexpr int COMPARE_LENGTH = COMPARE_END - COMPARE_BEGIN;
 // Decodes at usual bitrates score well below 0.45; another piece of music
 // or an inverted copy scores about 0.9 to 1.4.
 constexpr double POOR_MATCH_SCORE = 0.7;
+// A best window more than 60 dB below the reference's is silence that a
+// decoder filled with tiny values; its gain would set the scale of the run.
+constexpr double SILENT_GAIN = 1000;
 // Delays scored together by the widest kernel: 8 vectors of 8 lanes.
 constexpr int MAX_BLOCK = 64;
 constexpr int PADDED_DELAYS = (DELAY_COUNT + MAX_BLOCK - 1) / MAX_BLOCK * MAX_BLOCK;
@@ -222,7 +225,8 @@ search_result search_delays(const double* ref, const double* test) {
 }
 
 search_kind find_offset_and_gain(const track& reference, track& test) {
-  const search_result r = search_delays(reference.analysis.get(), test.analysis.get());
+  search_result r = search_delays(reference.analysis.get(), test.analysis.get());
+  if (r.kind == SEARCH_FOUND && r.gain > SILENT_GAIN) r.kind = SEARCH_SILENT;
   if (r.kind == SEARCH_SILENT) std::fputs("No Sound At All.\r\n", stdout);
   if (r.kind == SEARCH_FOUND) {
     test.delay = r.delay;
@@ -246,6 +250,12 @@ void search_pass(track_slot* slots, int wav_num, run_values& values) {
         "  Gain:%f[dB]   "
         " Score:%f   \r\n",
         static_cast<int>(t.delay), t.gain, 20.0 * std::log10(t.gain), t.score);
+    if (kind == SEARCH_SILENT) {
+      std::printf(
+          "Note: track %d could not be measured: it is silent where it is compared; it is written without "
+          "alignment or level matching.\r\n",
+          i);
+    }
     if (kind != SEARCH_FOUND) continue;
     if (t.score > POOR_MATCH_SCORE)
       std::printf("Note: track %d matches the reference poorly; is it a decode of the reference?\r\n", i);

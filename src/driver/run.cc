@@ -11,10 +11,11 @@
 
 namespace {
 
-constexpr const char* HOME_PAGE = "https://eqalign.example.org/";
+// Where the whole story is told; both come with every download.
+constexpr const char* DOCUMENTATION = "see README.md and the eqalign manual page";
 
 void print_usage() {
-  std::printf("Eqalign ver.1.1.0 (%s)\r\n", HOME_PAGE);
+  std::printf("Eqalign ver.1.1.0 (%s)\r\n", DOCUMENTATION);
   std::fputs(" Equalize offset and gain of 32bit float or int 44100Hz wav files.\r\n", stdout);
   std::fputs("  Then output them as raw, to perform an abc/hr test.\r\n\r\n", stdout);
   std::fputs("    usage:  eqalign original.wav lossy1.wav lossy2.wav.....\r\n\r\n", stdout);

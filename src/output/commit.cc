@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -18,10 +19,16 @@ namespace {
 bool move_aside(const std::string& name, std::string& aside) {
   aside.clear();
   if (!name_exists(name)) return true;
-  if (is_directory(name)) return false;
+  if (is_directory(name)) {
+    record_failure(EISDIR);
+    return false;
+  }
   std::FILE* held = create_temporary(name, aside);
-  if (held != nullptr && std::fclose(held) == 0 && replace_file(name, aside)) return true;
-  if (held != nullptr) remove_file(aside);
+  if (held == nullptr) return false;
+  const bool closed = std::fclose(held) == 0;
+  if (!closed) record_failure();
+  if (closed && replace_file(name, aside)) return true;
+  remove_file(aside);
   aside.clear();
   return false;
 }
@@ -34,8 +41,9 @@ void put_back(const std::string& aside, const std::string& name) {
 }  // namespace
 
 // Moves every temporary over its output name, in track order. A file found
-// at a name is first moved aside, so that on a failure, or an interrupt,
-// every replaced file is put back: the outputs change together or not at all.
+// at a name is first moved aside, so that on a failure every replaced file is
+// put back: the outputs change together or not at all. An interrupt waits
+// until every output is in place.
 run_status commit_outputs(track_slot* slots, int wav_num) {
   hold_interrupts(true);
   std::string aside[MAX_FILES];
@@ -43,23 +51,25 @@ run_status commit_outputs(track_slot* slots, int wav_num) {
   run_status status = STATUS_OK;
   for (; placed < wav_num; ++placed) {
     track_slot& slot = slots[placed];
-    const bool moved = move_aside(slot.output_name, aside[placed]);
-    if (!moved || !replace_file(slot.temporary, slot.output_name)) {
-      if (!aside[placed].empty()) put_back(aside[placed], slot.output_name);
+    if (!move_aside(slot.output_name, aside[placed]) || !replace_file(slot.temporary, slot.output_name)) {
+      // The message first: the put-back may fail and say so too.
       status = cannot_write(slot.output_name);
+      if (!aside[placed].empty()) put_back(aside[placed], slot.output_name);
       break;
     }
     slot.temporary.clear();
   }
-  const bool undo = status != STATUS_OK || interrupt_waiting();
   for (int i = placed - 1; i >= 0; --i) {
-    if (undo && aside[i].empty()) remove_file(slots[i].output_name);
-    if (undo && !aside[i].empty()) put_back(aside[i], slots[i].output_name);
-    if (!undo && !aside[i].empty()) remove_file(aside[i]);
+    const std::string& name = slots[i].output_name;
+    if (status != STATUS_OK && aside[i].empty() && !remove_file(name))
+      std::printf("Note: %s could not be removed.\r\n", name.c_str());
+    if (status != STATUS_OK && !aside[i].empty()) put_back(aside[i], name);
+    if (status == STATUS_OK && !aside[i].empty() && !remove_file(aside[i]))
+      std::printf("Note: the old %s, moved aside as %s, could not be removed.\r\n", name.c_str(), aside[i].c_str());
   }
   discard_temporaries(slots, wav_num);
-  // An interrupt that came meanwhile ends the process here; outputs that
-  // were put back are never a success.
+  // The report is complete: a run that a waiting interrupt now ends keeps it.
+  std::fflush(stdout);
   hold_interrupts(false);
-  return undo ? STATUS_OUTPUT_FAILED : STATUS_OK;
+  return status;
 }

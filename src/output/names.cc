@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -14,6 +15,8 @@ struct landing {
   std::string spelling;
 };
 
+std::string folder_of(const std::string& name) { return name.substr(0, folder_length(name)); }
+
 landing landing_of(const std::string& name) {
   const std::size_t at = folder_length(name);
   return {identity_of(at == 0 ? std::string(".") : name.substr(0, at)), name.substr(at), name};
@@ -25,20 +28,38 @@ bool same_landing(const landing& a, const landing& b) {
                         : a.spelling == b.spelling;
 }
 
+// Temporaries that a killed run left in the output folders would pile up
+// unseen; each folder is looked at once, in track order. Nothing is removed:
+// the user decides.
+void name_leftovers(const track_slot* slots, const landing* landings, int wav_num) {
+  for (int i = 0; i < wav_num; ++i) {
+    bool seen = false;
+    for (int j = 0; j < i && !seen; ++j) {
+      seen = landings[i].folder.known ? same_file(landings[i].folder, landings[j].folder)
+                                      : folder_of(slots[i].output_name) == folder_of(slots[j].output_name);
+    }
+    if (seen) continue;
+    const std::string folder = folder_of(slots[i].output_name);
+    for (const std::string& entry : stopped_runs_temporaries(folder))
+      std::printf("Note: %s%s is left from a stopped run; it can be removed.\r\n", folder.c_str(), entry.c_str());
+  }
+}
+
 }  // namespace
 
 std::string output_name(const std::string& input_name) {
-  std::string name = input_name.substr(0, input_name.find(".32b.wav"));
-  return name + ".raw";
+  // Only the file's own name is cut: a folder named "album.32b.wav.d" stays.
+  return input_name.substr(0, input_name.find(".32b.wav", folder_length(input_name))) + ".raw";
 }
 
 run_status output_unavailable(const std::string& name) {
-  std::printf("Output path is not available.\r\nIn file : %s.\r\n", name.c_str());
+  std::printf("Output path is not available.\r\nIn file : %s.\r\nReason : %s.\r\n", name.c_str(),
+              failure_reason().c_str());
   return STATUS_OUTPUT_FAILED;
 }
 
 run_status cannot_write(const std::string& name) {
-  std::printf("Cannot write output file : %s.\r\n", name.c_str());
+  std::printf("Cannot write output file : %s.\r\nReason : %s.\r\n", name.c_str(), failure_reason().c_str());
   return STATUS_OUTPUT_FAILED;
 }
 
@@ -63,7 +84,16 @@ run_status check_output_names(track_slot* slots, int wav_num) {
         return STATUS_OUTPUT_FAILED;
       }
     }
-    if (is_directory(name)) return output_unavailable(name);
+    if (is_directory(name)) {
+      record_failure(EISDIR);
+      return output_unavailable(name);
+    }
+    // A file the user protected stays protected, as a plain create would keep it.
+    if (is_write_protected(name)) {
+      std::printf("This output is write-protected : %s.\r\n", name.c_str());
+      return STATUS_OUTPUT_FAILED;
+    }
   }
+  name_leftovers(slots, landings, wav_num);
   return STATUS_OK;
 }

@@ -40,10 +40,14 @@ run_status write_raw_output(track_slot& slot, int index, const run_values& value
     if (read != STATUS_OK) break;
     clips += convert_frames(in_block, frames, t.is_float, scale, out_block);
     write_ok = std::fwrite(out_block, 4, static_cast<std::size_t>(frames), out) == static_cast<std::size_t>(frames);
+    if (!write_ok) record_failure();
     done += frames;
   }
-  write_ok = flush_to_disk(out) && write_ok;
-  write_ok = std::fclose(out) == 0 && write_ok;
+  // The first failure is the one to tell.
+  if (write_ok && read == STATUS_OK) write_ok = flush_to_disk(out);
+  const bool closed = std::fclose(out) == 0;
+  if (!closed && write_ok) record_failure();
+  write_ok = closed && write_ok;
   if (read != STATUS_OK) return read;
   if (!write_ok) return cannot_write(slot.output_name);
   if (clips != 0)

@@ -1,13 +1,13 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "platform/platform.h"
@@ -20,6 +20,8 @@ namespace {
 constexpr int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // The signal mask before the replacement of the outputs held interrupts.
 sigset_t mask_before_hold;
+std::string reason;
+constexpr const char* NOT_REGULAR = "Not a regular file";
 
 sigset_t interrupt_set() {
   sigset_t set;
@@ -63,9 +65,9 @@ extern "C" void on_interrupt(int signal_number) {
 std::FILE* create_new(const std::string& name, bool& taken) {
   const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   taken = fd < 0 && errno == EEXIST;
-  if (fd < 0) return nullptr;
-  std::FILE* out = fdopen(fd, "wb");
-  if (out == nullptr) {
+  std::FILE* out = fd < 0 ? nullptr : fdopen(fd, "wb");
+  if (out == nullptr) record_failure();
+  if (out == nullptr && fd >= 0) {
     close(fd);
     unlink(name.c_str());
   }
@@ -93,13 +95,18 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) { return {argv, a
 std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& size) {
   // Without O_NONBLOCK a fifo would wait for a writer.
   const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    record_failure();
+    return nullptr;
+  }
   struct stat st {};
   const int flags = fcntl(fd, F_GETFL);
   std::FILE* in = nullptr;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
     in = fdopen(fd, "rb");
   if (in == nullptr) {
+    if (S_ISREG(st.st_mode)) record_failure();
+    if (!S_ISREG(st.st_mode)) reason = NOT_REGULAR;
     close(fd);
     return nullptr;
   }
@@ -130,20 +137,30 @@ bool name_exists(const std::string& name) {
   return lstat(name.c_str(), &st) == 0;
 }
 
+bool is_write_protected(const std::string& name) {
+  // Nothing there, or a dangling link, protects nothing.
+  return access(name.c_str(), W_OK) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS);
+}
+
 std::FILE* create_temporary(const std::string& beside, std::string& name) {
   const interrupts_blocked blocked;
   return create_remembered(beside, static_cast<unsigned long>(getpid()), create_new, name);
 }
 
-void remove_file(const std::string& name) {
+bool remove_file(const std::string& name) {
   const interrupts_blocked blocked;
   forget_temporary(name);
-  unlink(name.c_str());
+  if (unlink(name.c_str()) == 0) return true;
+  record_failure();
+  return false;
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
   const interrupts_blocked blocked;
-  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  if (rename(from.c_str(), to.c_str()) != 0) {
+    record_failure();
+    return false;
+  }
   // Whatever now stands at `to` is no longer a temporary of this run.
   forget_temporary(from);
   forget_temporary(to);
@@ -163,10 +180,12 @@ void watch_interrupts() {
 }
 
 bool flush_to_disk(std::FILE* f) {
-  if (std::fflush(f) != 0) return false;
   // A file system that cannot sync (some network and FUSE ones) has done
   // what it can.
-  return fsync(fileno(f)) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS;
+  if (std::fflush(f) == 0 && (fsync(fileno(f)) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS))
+    return true;
+  record_failure();
+  return false;
 }
 
 bool same_last_component(const std::string& a, const std::string& b) {
@@ -186,15 +205,31 @@ void hold_interrupts(bool hold) {
   }
 }
 
-bool interrupt_waiting() {
-  sigset_t pending;
-  if (sigpending(&pending) != 0) return false;
-  // Only one that will end the run once the hold is over.
-  return std::any_of(std::begin(INTERRUPTS), std::end(INTERRUPTS),
-                     [&](int s) { return sigismember(&pending, s) == 1 && sigismember(&mask_before_hold, s) == 0; });
-}
-
 void pause_one_second() {
   const timespec second{1, 0};
   nanosleep(&second, nullptr);
 }
+
+namespace {
+
+bool process_running(std::uint64_t pid) {
+  // Signal 0 only asks; a process of another user answers EPERM.
+  return pid <= INT_MAX && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
+}  // namespace
+
+std::vector<std::string> stopped_runs_temporaries(const std::string& folder) {
+  std::vector<std::string> entries;
+  DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
+  if (listing == nullptr) return entries;
+  while (const dirent* e = readdir(listing)) entries.emplace_back(e->d_name);
+  closedir(listing);
+  return stopped_among(entries, process_running);
+}
+
+const std::string& failure_reason() { return reason; }
+
+void record_failure() { record_failure(errno); }
+
+void record_failure(int error_number) { reason = std::strerror(error_number); }

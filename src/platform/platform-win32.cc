@@ -4,7 +4,9 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -21,6 +23,8 @@ SRWLOCK lock = SRWLOCK_INIT;
 bool held = false;
 bool pending = false;
 UINT console_page = 0;
+std::string reason;
+constexpr const char* NOT_REGULAR = "Not a regular file";
 
 struct locked {
   locked() { AcquireSRWLockExclusive(&lock); }
@@ -66,8 +70,8 @@ BOOL WINAPI on_console_event(DWORD event) {
     pending = true;
   }
   // Windows ends the process as soon as the handler of a closed console,
-  // a logoff or a shutdown returns: wait for the hold to end instead, where
-  // the outputs are put back and the process ends.
+  // a logoff or a shutdown returns: wait for the hold to end instead, when
+  // every output is in place and the process ends.
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) Sleep(INFINITE);
   return TRUE;
 }
@@ -78,10 +82,14 @@ std::FILE* create_new(const std::string& name, bool& taken) {
   HANDLE h = CreateFileW(w.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   taken = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS;
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (h == INVALID_HANDLE_VALUE) {
+    record_failure();
+    return nullptr;
+  }
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
   std::FILE* out = fd < 0 ? nullptr : _fdopen(fd, "wb");
   if (out == nullptr) {
+    record_failure(EMFILE);
     if (fd < 0) CloseHandle(h);
     if (fd >= 0) _close(fd);
     DeleteFileW(w.c_str());
@@ -119,17 +127,27 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
 }
 
 std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& size) {
+  // Opening a folder is refused as access denied; say what it is instead.
+  if (is_directory(name)) {
+    reason = NOT_REGULAR;
+    return nullptr;
+  }
   HANDLE h = CreateFileW(wide(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  if (h == INVALID_HANDLE_VALUE) {
+    record_failure();
+    return nullptr;
+  }
   BY_HANDLE_FILE_INFORMATION info;
   int fd = -1;
   // Only files on disk: a pipe or a device (CON, NUL) is refused.
-  if (GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0 &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-    fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  const bool regular = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0 &&
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (regular) fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
   std::FILE* in = fd < 0 ? nullptr : _fdopen(fd, "rb");
   if (in == nullptr) {
+    if (regular) record_failure(EMFILE);
+    if (!regular) reason = NOT_REGULAR;
     // Once it has a descriptor, the handle is closed with it.
     if (fd < 0) CloseHandle(h);
     if (fd >= 0) _close(fd);
@@ -163,23 +181,34 @@ bool is_directory(const std::string& name) {
 
 bool name_exists(const std::string& name) { return GetFileAttributesW(wide(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool is_write_protected(const std::string& name) {
+  const DWORD attributes = GetFileAttributesW(wide(name).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 std::FILE* create_temporary(const std::string& beside, std::string& name) {
   const locked guard;
   return create_remembered(beside, GetCurrentProcessId(), create_new, name);
 }
 
-void remove_file(const std::string& name) {
+bool remove_file(const std::string& name) {
   const std::wstring w = wide(name);
   const locked guard;
   forget_temporary(name);
-  DeleteFileW(w.c_str());
+  if (DeleteFileW(w.c_str()) != 0) return true;
+  record_failure();
+  return false;
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
   const std::wstring f = wide(from);
   const std::wstring t = wide(to);
   const locked guard;
-  if (MoveFileExW(f.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) return false;
+  if (MoveFileExW(f.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+    record_failure();
+    return false;
+  }
   forget_temporary(from);
   forget_temporary(to);
   return true;
@@ -187,7 +216,11 @@ bool replace_file(const std::string& from, const std::string& to) {
 
 void watch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
-bool flush_to_disk(std::FILE* f) { return std::fflush(f) == 0 && _commit(_fileno(f)) == 0; }
+bool flush_to_disk(std::FILE* f) {
+  if (std::fflush(f) == 0 && _commit(_fileno(f)) == 0) return true;
+  record_failure();
+  return false;
+}
 
 bool same_last_component(const std::string& a, const std::string& b) {
   return CompareStringOrdinal(wide(a).c_str(), -1, wide(b).c_str(), -1, TRUE) == CSTR_EQUAL;
@@ -199,9 +232,51 @@ void hold_interrupts(bool hold) {
   if (!held && pending) remove_temporaries_and_end();
 }
 
-bool interrupt_waiting() {
-  const locked guard;
-  return pending;
+void pause_one_second() { Sleep(1000); }
+
+namespace {
+
+bool process_running(std::uint64_t pid) {
+  HANDLE h = pid > 0xFFFFFFFF
+                 ? nullptr
+                 : OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  // A process that exists but may not be looked at is running.
+  if (h == nullptr) return pid <= 0xFFFFFFFF && GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool running = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return running;
 }
 
-void pause_one_second() { Sleep(1000); }
+}  // namespace
+
+std::vector<std::string> stopped_runs_temporaries(const std::string& folder) {
+  std::vector<std::string> entries;
+  WIN32_FIND_DATAW found;
+  HANDLE listing = FindFirstFileW(wide(folder + ".eqalign-*.tmp").c_str(), &found);
+  if (listing == INVALID_HANDLE_VALUE) return entries;
+  do entries.push_back(narrow(found.cFileName));
+  while (FindNextFileW(listing, &found) != 0);
+  FindClose(listing);
+  return stopped_among(entries, process_running);
+}
+
+const std::string& failure_reason() { return reason; }
+
+void record_failure() {
+  const DWORD code = GetLastError();
+  wchar_t* text = nullptr;
+  const DWORD n =
+      code == 0
+          ? 0
+          : FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  // A failure of the C library alone leaves only errno.
+  reason = n == 0 ? std::string(std::strerror(errno)) : narrow(text);
+  if (text != nullptr) LocalFree(text);
+  // "Reason : %s." ends the sentence itself.
+  while (!reason.empty() &&
+         (reason.back() == '\r' || reason.back() == '\n' || reason.back() == ' ' || reason.back() == '.'))
+    reason.pop_back();
+}
+
+void record_failure(int error_number) { reason = std::strerror(error_number); }

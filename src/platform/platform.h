@@ -30,7 +30,7 @@ void prepare_process();
 std::vector<std::string> utf8_arguments(int argc, char** argv);
 
 // Opens a regular file for binary reading without waiting on a fifo or a
-// device; returns nullptr for anything else.
+// device; returns nullptr for anything else, its reason recorded.
 std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& size);
 
 // Seeks and tells in 64 bits.
@@ -46,6 +46,9 @@ file_identity identity_of(const std::string& name);
 bool is_directory(const std::string& name);
 // Whether anything stands at the name, a dangling link included.
 bool name_exists(const std::string& name);
+// Whether a file stands at the name that this user may not replace: one he
+// may not write to (POSIX), or one marked read-only (Windows).
+bool is_write_protected(const std::string& name);
 // Whether two last components of names reach the same entry of one folder:
 // byte for byte on Linux; ignoring case on Windows and macOS, whose file
 // systems usually do.
@@ -55,11 +58,14 @@ bool same_last_component(const std::string& a, const std::string& b);
 // else uses, with the permissions a plain create gives; an interrupt removes
 // it until it is moved or removed.
 std::FILE* create_temporary(const std::string& beside, std::string& name);
+// The names in `folder` ("" for the current one) of temporaries whose run is
+// no longer going (killed, or its machine stopped), in byte order.
+std::vector<std::string> stopped_runs_temporaries(const std::string& folder);
 // Flushes a file written through `f` to the disk, so that it survives a
 // power loss once it has replaced an old one.
 bool flush_to_disk(std::FILE* f);
 // Removes a file or a link (never a folder).
-void remove_file(const std::string& name);
+bool remove_file(const std::string& name);
 // Moves `from` over `to` in one step; a file or a link at `to` is replaced.
 bool replace_file(const std::string& from, const std::string& to);
 
@@ -70,7 +76,13 @@ void watch_interrupts();
 // While held, an interrupt waits, so that the outputs are replaced or put
 // back as a whole; once the hold ends, it ends the process.
 void hold_interrupts(bool hold);
-// Whether an interrupt has come during the hold.
-bool interrupt_waiting();
 
 void pause_one_second();
+
+// Why the last call here that failed did so, in the system's words ("No
+// space left on device"), for "Reason : %s.". A failed call of the C library
+// elsewhere is recorded by record_failure() right after it; an error number
+// of the C library (EISDIR, say) by record_failure(number).
+const std::string& failure_reason();
+void record_failure();
+void record_failure(int error_number);

@@ -4,8 +4,10 @@
 // meets a name half-written.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Outputs and the old files they replace, at most twice the most files.
 constexpr int TEMPORARY_MAX = 20;
@@ -22,3 +24,7 @@ void forget_temporary(const std::string& name);
 // The temporaries held, each a name or empty; only read, so that a signal
 // handler may walk them.
 const char* temporary_at(int place);
+
+// Of the names in a folder, those of temporaries whose process is not
+// `running`, in byte order.
+std::vector<std::string> stopped_among(const std::vector<std::string>& entries, bool (*running)(std::uint64_t pid));

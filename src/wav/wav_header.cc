@@ -117,7 +117,7 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   std::int64_t file_size{};
   slot.file = open_input(slot.path, slot.input, file_size);
   if (slot.file == nullptr) {
-    std::printf("Cannot open this file : %s.\r\n", name);
+    std::printf("Cannot open this file : %s.\r\nReason : %s.\r\n", name, failure_reason().c_str());
     return STATUS_INPUT_UNREADABLE;
   }
 
@@ -145,7 +145,8 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   info.data_size = size_field;
   if (static_cast<std::uint64_t>(held) < info.data_size) {
     info.data_size = static_cast<std::uint64_t>(held);
-    std::printf("Note: data chunk is longer than the file; using %lld bytes.\r\n", static_cast<long long>(held));
+    std::printf("Note: data chunk is longer than the file; using %llu bytes : %s.\r\n",
+                static_cast<unsigned long long>(held), name);
   }
   return STATUS_OK;
 }
