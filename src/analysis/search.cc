@@ -4,6 +4,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/search_kernels.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -151,8 +152,8 @@ int width_index(int lanes) { return lanes >= 8 ? 2 : lanes >= 4 ? 1 : 0; }
 
 bool kernel_runs_here(search_kernel k) {
 #if defined(__x86_64__)
-  if (k.native && k.lanes >= 8) return __builtin_cpu_supports("avx512f") != 0;
-  if (k.native && k.lanes >= 4) return __builtin_cpu_supports("avx") != 0;
+  if (k.native && k.lanes >= 8) return read_cpu_features().avx512f;
+  if (k.native && k.lanes >= 4) return read_cpu_features().avx;
   return true;
 #else
   return !k.native;

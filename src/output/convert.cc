@@ -2,6 +2,7 @@
 
 #include "core/samples.h"
 #include "output/output.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -63,9 +64,10 @@ template <bool IS_FLOAT>
 
 std::int16_t convert_sample(float sample, double scale, int& clips) { return convert_one(sample, scale, clips); }
 
-int convert_frames(const unsigned char* in, int frames, int is_float, double scale, std::int16_t* out, bool native) {
+int convert_frames(const unsigned char* in, int frames, int is_float, double scale, std::int16_t* out,
+                   [[maybe_unused]] bool native) {
 #if defined(__x86_64__)
-  static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+  static const bool avx2 = read_cpu_features().avx2;
   if (native && avx2)
     return is_float != 0 ? convert_float_avx2(in, 2 * frames, scale, out)
                          : convert_int_avx2(in, 2 * frames, scale, out);

@@ -1,6 +1,6 @@
 // What differs between operating systems: opening inputs, file identity,
 // 64-bit positions, the console, outputs that replace old files in one step,
-// and the clean-up of an interrupted run.
+// the clean-up of an interrupted run, and the vector units the CPU offers.
 #pragma once
 
 #include <cstddef>
@@ -86,3 +86,12 @@ void pause_one_second();
 const std::string& failure_reason();
 void record_failure();
 void record_failure(int error_number);
+
+// The vector units of an x86-64 CPU that the OS also saves across a thread
+// switch, read once; all false on other CPUs.
+struct cpu_features {
+  bool avx;
+  bool avx2;
+  bool avx512f;
+};
+cpu_features read_cpu_features();
