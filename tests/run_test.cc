@@ -13,6 +13,7 @@
 
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #endif
 
@@ -66,7 +67,7 @@ const std::string USAGE =
     "  Then output them as raw, to perform an abc/hr test.\r\n\r\n"
     "    usage:  eqalign original.wav lossy1.wav lossy2.wav.....\r\n\r\n"
     "detectable offset: -2500 ~ 7500[sample]. Yulewalk filter for 44.1k is used.\r\n";
-enum special { PLAIN, POSIX_ONLY, FIFO, UNREADABLE, OPEN_DESCRIPTOR, LINKED_OUTPUT, PROTECTED, LEFTOVERS };
+enum special { PLAIN, POSIX_ONLY, FIFO, UNREADABLE, OPEN_DESCRIPTOR, LINKED_OUTPUT, PROTECTED, LEFTOVERS, SMALL_DISK };
 
 // The source after `intro` frames of 16-bit dither (+-1 step), or of digital
 // silence with one frame of 1 step at `stray`, as 32-bit integers.
@@ -249,6 +250,9 @@ std::vector<row> rows() {
      {"ref.wav", "b.wav", "/dev/fd/42"}, 9,
      "Output path is not available.\r\nIn file : /dev/fd/42.raw.\r\nReason : No such file or directory.\r\n",
      "biggest_delay", {}, OPEN_DESCRIPTOR},
+    // As a full disk would: the first output stops at 100 kB.
+    {"an_output_that_cannot_be_written", {{"ref.wav.raw", old}, {"b.wav", take(1)}}, {"ref.wav", "b.wav"}, 9,
+     "Cannot write output file : ref.wav.raw.\r\nReason : File too large.\r\n", "", {}, SMALL_DISK},
     pair("another_piece", wav_bytes({.format_tag = 3, .data = as_float_frames(music(FRAMES, 99))}), 0,
          "FLO 1:Offset: 4251    Gain:0.995945    Gain:-0.035294[dB]    Score:1.292235   \r\n"
          "Note: track 1 matches the reference poorly; is it a decode of the reference?\r\nbiggest_delay    : 4251\r\n"
@@ -316,6 +320,12 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
   const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
   if (r.kind == PROTECTED) fs::permissions(utf8_path(dir / "b.wav.raw"), write, fs::perm_options::remove);
   if (r.kind == LEFTOVERS) dir.put(RUNNING, {'r'});
+#ifndef _WIN32
+  rlimit file_size{};
+  getrlimit(RLIMIT_FSIZE, &file_size);
+  const rlimit small{100000, file_size.rlim_max};
+  if (r.kind == SMALL_DISK) setrlimit(RLIMIT_FSIZE, &small);
+#endif
   for (int run = 0; run < r.runs; ++run) {
     const run_result result = run_program(r.args, dir / "");
     const std::string out = reasons_as_here(result.out);
@@ -331,6 +341,7 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
   if (r.kind == PROTECTED) fs::permissions(utf8_path(dir / "b.wav.raw"), write, fs::perm_options::add);
 #ifndef _WIN32
   if (r.kind == OPEN_DESCRIPTOR) close(42);
+  setrlimit(RLIMIT_FSIZE, &file_size);
 #endif
   for (const std::string& f : r.made) EXPECT_TRUE(fs::exists(utf8_path(dir / f))) << f;
   // A link at an output name is replaced, and what it led to kept.
