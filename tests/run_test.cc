@@ -341,6 +341,7 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
   if (r.kind == PROTECTED) fs::permissions(utf8_path(dir / "b.wav.raw"), write, fs::perm_options::add);
 #ifndef _WIN32
   if (r.kind == OPEN_DESCRIPTOR) close(42);
+  if (r.kind == UNREADABLE) chmod((dir / "b.wav").c_str(), 0644);
   setrlimit(RLIMIT_FSIZE, &file_size);
 #endif
   for (const std::string& f : r.made) EXPECT_TRUE(fs::exists(utf8_path(dir / f))) << f;
