@@ -210,9 +210,10 @@ std::vector<row> rows() {
     {"sound_too_late", {{"ref.wav", late(0, 1.0, 80000, 42501)}, {"b.wav", late(0, 1.0, 80000, 0)}},
      {"ref.wav", "b.wav"}, 0, silent + "80000\r\n"},
     // Dither, or one stray step, is no sound: the reference is measured from its first second of music.
-    {"a_dithered_intro", {{"ref.wav", quiet_intro(44100, 90000, true)}, {"b.wav", late(3, 0.5, 90000, 44100)}},
+    // The music starts at frame 36600, right after the frames compared.
+    {"a_dithered_intro", {{"ref.wav", quiet_intro(36600, 90000, true)}, {"b.wav", late(3, 0.5, 90000, 36600)}},
      {"ref.wav", "b.wav"}, 0, "input_wav_length : 89997\r\n", "Note: the reference is silent at its start; measuring "
-     "from frame 37500.\r\nFLO 1:Offset:    3    Gain:2.000000"},
+     "from frame 30000.\r\nFLO 1:Offset:    3    Gain:2.000000"},
     {"a_stray_step_in_two_seconds_of_zeros", {{"ref.wav", quiet_intro(88200, 130000, false, 30000)},
      {"b.wav", late(3, 1.0, 130000, 88200)}}, {"ref.wav", "b.wav"}, 0, "input_wav_length : 129997\r\n",
      "Note: the reference is silent at its start; measuring from frame 81600.\r\nFLO 1:Offset:    3"},
