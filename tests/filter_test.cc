@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "analysis/analysis.h"
+#include "analysis/search_kernels.h"
 #include "scratch_dir.h"
 #include "signals.h"
 #include "wav/wav.h"
@@ -158,6 +159,43 @@ TEST(AnalysisCapture, ElementZeroIsFrameFortyOneHundredAfterTheFirstFrame) {
     EXPECT_EQ(c.position, c.data_start + (r.first_frame + ANALYSIS_FRAMES) * FRAME_BYTES);
     EXPECT_NEAR(c.analysis[0], r.element_zero, 5e-7) << r.click;
   }
+}
+
+// Side by side in lanes, every capture gives the bits it gives alone: places
+// of the sum, more than one batch of them, a channel alone (as the capture
+// of a file whose other channel is silent) and a negated one.
+TEST(AnalysisCapture, CapturesInLanesAreThoseOfOneAtATime) {
+  scratch_dir dir;
+  const std::vector<double> m = music(ANALYSIS_FRAMES + 2000, 8);
+  std::vector<double> right_only = m;
+  for (std::size_t i = 0; i < m.size(); i += 2) right_only[i] = 0;
+  track_slot both;
+  track_slot right;
+  ASSERT_EQ(open_track(dir, "b.wav", wav_bytes({.data = as_int_frames(m)}), both), STATUS_OK);
+  ASSERT_EQ(open_track(dir, "r.wav", wav_bytes({.data = as_int_frames(right_only)}), right), STATUS_OK);
+  constexpr int PLACES = FILTER_LANES + 2;
+  std::vector<std::vector<double>> expected;
+  for (int p = 0; p <= PLACES; ++p) {
+    ASSERT_EQ(capture_analysis(p < PLACES ? both : right, p < PLACES ? 100 * p : 300), STATUS_OK);
+    const double* a = (p < PLACES ? both : right).t.analysis.get();
+    expected.emplace_back(a, a + ANALYSIS_LENGTH);
+  }
+  for (double& v : expected[PLACES]) v = -v;
+  std::vector<std::vector<double>> got(PLACES + 1, std::vector<double>(ANALYSIS_LENGTH));
+  std::vector<capture_job> jobs;
+  for (int p = 0; p < PLACES; ++p) jobs.push_back({&both, 100 * p, PICK_SUM, false, got[static_cast<std::size_t>(p)].data()});
+  jobs.push_back({&both, 300, PICK_RIGHT, true, got[PLACES].data()});
+  for (int lanes : {2, 4, 8}) {
+    for (bool native : {false, true}) {
+      if (!kernel_runs_here({lanes, native})) continue;
+      int failed = -1;
+      ASSERT_TRUE(capture_jobs_with(jobs.data(), static_cast<int>(jobs.size()), failed, {lanes, native}));
+      for (int p = 0; p <= PLACES; ++p)
+        EXPECT_EQ(got[static_cast<std::size_t>(p)], expected[static_cast<std::size_t>(p)]) << lanes << native << p;
+    }
+  }
+  std::fclose(both.file);
+  std::fclose(right.file);
 }
 
 }  // namespace

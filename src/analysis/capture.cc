@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "analysis/analysis.h"
+#include "analysis/search_kernels.h"
 #include "core/samples.h"
 #include "wav/wav.h"
 
@@ -26,6 +28,14 @@ double mono_of(const unsigned char* frame, int is_float) {
   if (is_float != 0) return finite_or_zero(load_float_le(frame)) + finite_or_zero(load_float_le(frame + 4));
   // The sum of two 32-bit integers and its scaling by 2^-31 are exact.
   return (static_cast<double>(load_int_le(frame)) + static_cast<double>(load_int_le(frame + 4))) * INT_SAMPLE_SCALE;
+}
+
+// What a capture takes of one frame: as mono_of, or one channel alone.
+double pick_of(const unsigned char* frame, int is_float, channel_pick pick) {
+  if (pick == PICK_SUM) return mono_of(frame, is_float);
+  const unsigned char* sample = frame + (pick == PICK_LEFT ? 0 : 4);
+  if (is_float != 0) return finite_or_zero(load_float_le(sample));
+  return static_cast<double>(load_int_le(sample)) * INT_SAMPLE_SCALE;
 }
 
 // The first sound frame from `from` up to, not including, `limit`, or -1.
@@ -65,6 +75,46 @@ run_status capture_analysis(track_slot& slot, std::int64_t first_frame) {
   return STATUS_OK;
 }
 
+bool capture_jobs_with(const capture_job* jobs, int count, int& failed, search_kernel kernel) {
+  std::vector<unsigned char> block(static_cast<std::size_t>(CAPTURE_BLOCK_FRAMES) * FRAME_BYTES);
+  std::vector<double> mono(static_cast<std::size_t>(CAPTURE_BLOCK_FRAMES) * FILTER_LANES);
+  std::vector<double> filtered(mono.size());
+  for (int batch = 0; batch < count; batch += FILTER_LANES) {
+    const int lanes = std::min(FILTER_LANES, count - batch);
+    equal_loudness_filter state[FILTER_LANES];
+    for (equal_loudness_filter& f : state) clear_filter(f);
+    // Lanes without a job filter silence.
+    std::fill(mono.begin(), mono.end(), 0.0);
+    for (int first = 0; first < ANALYSIS_FRAMES; first += CAPTURE_BLOCK_FRAMES) {
+      for (int l = 0; l < lanes; ++l) {
+        const capture_job& job = jobs[batch + l];
+        if (!fetch_frames(*job.slot, job.first_frame + first, CAPTURE_BLOCK_FRAMES, block.data())) {
+          failed = batch + l;
+          return false;
+        }
+        for (int i = 0; i < CAPTURE_BLOCK_FRAMES; ++i) {
+          mono[static_cast<std::size_t>(i) * FILTER_LANES + l] =
+              pick_of(block.data() + static_cast<std::ptrdiff_t>(i) * FRAME_BYTES, job.slot->t.is_float, job.pick);
+        }
+      }
+      filter_lanes(state, mono.data(), CAPTURE_BLOCK_FRAMES, filtered.data(), kernel.lanes, kernel.native);
+      for (int l = 0; l < lanes; ++l) {
+        const capture_job& job = jobs[batch + l];
+        for (int i = std::max(0, WARMUP_FRAMES - first); i < CAPTURE_BLOCK_FRAMES; ++i) {
+          const double y = filtered[static_cast<std::size_t>(i) * FILTER_LANES + l];
+          job.out[first + i - WARMUP_FRAMES] = job.negate ? -y : y;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+bool capture_jobs(const capture_job* jobs, int count, int& failed) {
+  static const search_kernel fastest = fastest_kernel();
+  return capture_jobs_with(jobs, count, failed, fastest);
+}
+
 run_status capture_pass(track_slot* slots, int wav_num, std::int32_t common_length) {
   for (int i = 0; i < wav_num; ++i) {
     const run_status status = capture_analysis(slots[i], 0);
@@ -83,6 +133,7 @@ run_status capture_pass(track_slot* slots, int wav_num, std::int32_t common_leng
   for (int i = 0; i < wav_num; ++i) {
     status = capture_analysis(slots[i], start);
     if (status != STATUS_OK) return status;
+    slots[i].t.capture_frame = start;
   }
   return STATUS_OK;
 }

@@ -1,80 +1,47 @@
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 
 #include "analysis/analysis.h"
 #include "analysis/search_kernels.h"
+#include "analysis/vector_lanes.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr int COMPARE_LENGTH = COMPARE_END - COMPARE_BEGIN;
-// Decodes at usual bitrates score well below 0.45; another piece of music
-// or an inverted copy scores about 0.9 to 1.4.
-constexpr double POOR_MATCH_SCORE = 0.7;
-// A best window more than 60 dB below the reference's is silence that a
-// decoder filled with tiny values; its gain would set the scale of the run.
-constexpr double SILENT_GAIN = 1000;
-// Delays scored together by the widest kernel: 8 vectors of 8 lanes.
+// Lags scored together by the widest kernel: 8 vectors of 8 lanes.
 constexpr int MAX_BLOCK = 64;
-constexpr int PADDED_DELAYS = (DELAY_COUNT + MAX_BLOCK - 1) / MAX_BLOCK * MAX_BLOCK;
-// Track values read for reference index COMPARE_BEGIN + i at delay slot d: i + d.
+constexpr int padded_count(int count) { return (count + MAX_BLOCK - 1) / MAX_BLOCK * MAX_BLOCK; }
+constexpr int PADDED_DELAYS = padded_count(DELAY_COUNT);
+// Track values read for reference index COMPARE_BEGIN + i at lag slot d: i + d.
 constexpr int PADDED_TEST = COMPARE_LENGTH + PADDED_DELAYS;
 static_assert(COMPARE_BEGIN + DELAY_MIN == 0, "delay slot 0 reads track index 0");
 static_assert(PADDED_TEST >= ANALYSIS_LENGTH, "the padded copy holds the whole track");
 
-// Working arrays of one search, kept out of the stack; the program runs one
-// search at a time, on one thread. Separate arrays, so that an address
-// sanitizer build notices a kernel that strays past one.
-alignas(64) double test_copy[PADDED_TEST];
-alignas(64) double test_squares[PADDED_TEST];
-alignas(64) double window_sums[PADDED_DELAYS];
-alignas(64) double delay_gains[PADDED_DELAYS];
-alignas(64) double residual_sums[PADDED_DELAYS];
-
-// Vectors of W doubles, and the same read or written at any double's
-// address: a plain load or store on every CPU, where a memcpy may go through
-// the stack. Nothing takes the accumulators' address, so that they stay in
-// registers although such a load may alias anything.
-// Spelled out per width: the attribute would be lost on
-// a type that depends on a template parameter.
-template <int W>
-struct lanes_of;
-template <>
-struct lanes_of<2> {
-  typedef double type __attribute__((vector_size(16)));
-  typedef double unaligned __attribute__((vector_size(16), aligned(8), may_alias));
+// Working arrays of one search, one set per thread. Separate arrays, so that
+// an address sanitizer build notices a kernel that strays past one.
+struct search_space {
+  alignas(64) double test_copy[PADDED_TEST];
+  alignas(64) double test_squares[PADDED_TEST];
+  alignas(64) double window_sums[PADDED_DELAYS];
+  alignas(64) double lag_gains[PADDED_DELAYS];
+  alignas(64) double residual_sums[PADDED_DELAYS];
 };
-template <>
-struct lanes_of<4> {
-  typedef double type __attribute__((vector_size(32)));
-  typedef double unaligned __attribute__((vector_size(32), aligned(8), may_alias));
-};
-template <>
-struct lanes_of<8> {
-  typedef double type __attribute__((vector_size(64)));
-  typedef double unaligned __attribute__((vector_size(64), aligned(8), may_alias));
-};
-
-// Spelled out: `auto` would drop the alignment attribute.
-template <int W>
-[[gnu::always_inline]] inline const typename lanes_of<W>::unaligned* unaligned_at(const double* p) {
-  return reinterpret_cast<const typename lanes_of<W>::unaligned*>(p);
-}
-template <int W>
-[[gnu::always_inline]] inline typename lanes_of<W>::unaligned* unaligned_at(double* p) {
-  return reinterpret_cast<typename lanes_of<W>::unaligned*>(p);
-}
 
 // Each lane of a vector is one delay and keeps its own sum, taken one index
 // at a time in ascending order, exactly as a scalar loop would; V vectors in
 // flight hide the latency of the additions.
 template <int W, int V>
-[[gnu::always_inline]] inline void sum_windows(const double* squares, double* out) {
+[[gnu::always_inline]] inline void sum_windows(const double* squares, int padded, double* out) {
   using vec = typename lanes_of<W>::type;
   static_assert(sizeof(vec) == W * sizeof(double));
-  static_assert(PADDED_DELAYS % (W * V) == 0, "blocks cover the padded delays exactly");
-  for (int d0 = 0; d0 < PADDED_DELAYS; d0 += W * V) {
+  static_assert(MAX_BLOCK % (W * V) == 0, "blocks cover the padded lags exactly");
+  for (int d0 = 0; d0 < padded; d0 += W * V) {
     vec acc[V] = {};
     for (int i = 0; i < COMPARE_LENGTH; ++i) {
       const double* p = squares + i + d0;
@@ -89,11 +56,11 @@ template <int W, int V>
 
 template <int W, int V>
 [[gnu::always_inline]] inline void sum_residuals(const double* test, const double* ref, const double* gains,
-                                                 double* out) {
+                                                 int padded, double* out) {
   using vec = typename lanes_of<W>::type;
   static_assert(sizeof(vec) == W * sizeof(double));
-  static_assert(PADDED_DELAYS % (W * V) == 0, "blocks cover the padded delays exactly");
-  for (int d0 = 0; d0 < PADDED_DELAYS; d0 += W * V) {
+  static_assert(MAX_BLOCK % (W * V) == 0, "blocks cover the padded lags exactly");
+  for (int d0 = 0; d0 < padded; d0 += W * V) {
     vec acc[V] = {};
     vec gain[V];
     for (int v = 0; v < V; ++v) gain[v] = *unaligned_at<W>(gains + d0 + static_cast<std::ptrdiff_t>(v) * W);
@@ -112,17 +79,17 @@ template <int W, int V>
 }
 
 struct kernel {
-  void (*windows)(const double* squares, double* out);
-  void (*residuals)(const double* test, const double* ref, const double* gains, double* out);
+  void (*windows)(const double* squares, int padded, double* out);
+  void (*residuals)(const double* test, const double* ref, const double* gains, int padded, double* out);
 };
 
 template <int W, int V>
-void windows_generic(const double* s, double* o) {
-  sum_windows<W, V>(s, o);
+void windows_generic(const double* s, int n, double* o) {
+  sum_windows<W, V>(s, n, o);
 }
 template <int W, int V>
-void residuals_generic(const double* t, const double* r, const double* g, double* o) {
-  sum_residuals<W, V>(t, r, g, o);
+void residuals_generic(const double* t, const double* r, const double* g, int n, double* o) {
+  sum_residuals<W, V>(t, r, g, n, o);
 }
 
 // Every width in the compiler's generic vector form, which any CPU runs
@@ -134,13 +101,13 @@ constexpr kernel GENERIC[] = {
 };
 
 #if defined(__x86_64__)
-[[gnu::target("avx512f")]] void windows_512(const double* s, double* o) { sum_windows<8, 8>(s, o); }
-[[gnu::target("avx")]] void windows_256(const double* s, double* o) { sum_windows<4, 8>(s, o); }
-[[gnu::target("avx512f")]] void residuals_512(const double* t, const double* r, const double* g, double* o) {
-  sum_residuals<8, 8>(t, r, g, o);
+[[gnu::target("avx512f")]] void windows_512(const double* s, int n, double* o) { sum_windows<8, 8>(s, n, o); }
+[[gnu::target("avx")]] void windows_256(const double* s, int n, double* o) { sum_windows<4, 8>(s, n, o); }
+[[gnu::target("avx512f")]] void residuals_512(const double* t, const double* r, const double* g, int n, double* o) {
+  sum_residuals<8, 8>(t, r, g, n, o);
 }
-[[gnu::target("avx")]] void residuals_256(const double* t, const double* r, const double* g, double* o) {
-  sum_residuals<4, 8>(t, r, g, o);
+[[gnu::target("avx")]] void residuals_256(const double* t, const double* r, const double* g, int n, double* o) {
+  sum_residuals<4, 8>(t, r, g, n, o);
 }
 // SSE2, which every x86-64 CPU has, is the generic form of 2 lanes.
 constexpr kernel NATIVE[] = {GENERIC[0], {windows_256, residuals_256}, {windows_512, residuals_512}};
@@ -172,101 +139,80 @@ search_kernel fastest_kernel() {
 #endif
 }
 
-search_result search_delays_with(const double* ref, const double* test, search_kernel chosen) {
+void score_lags_with(const double* ref, const double* test, int first_lag, int count, lag_scores& out,
+                     search_kernel chosen) {
   kernel run = GENERIC[width_index(chosen.lanes)];
 #if defined(__x86_64__)
   if (chosen.native && kernel_runs_here(chosen)) run = NATIVE[width_index(chosen.lanes)];
 #endif
-  search_result best;
+  out.first_lag = first_lag;
+  out.silent_window = false;
+  out.gain.assign(static_cast<std::size_t>(count), std::nan(""));
+  out.score.assign(static_cast<std::size_t>(count), std::nan(""));
   double ref_sum = 0;
   for (int k = COMPARE_BEGIN; k < COMPARE_END; ++k) ref_sum += ref[k] * ref[k];
-  const double ref_norm = std::sqrt(ref_sum);
-  if (ref_norm == 0) {
-    best.kind = SEARCH_SILENT;
-    return best;
+  out.ref_norm = std::sqrt(ref_sum);
+  if (out.ref_norm == 0 || count <= 0) return;
+
+  static thread_local const std::unique_ptr<search_space> space(new search_space);
+  search_space& w = *space;
+  const int padded = padded_count(count);
+  // Lag slot d reads track index base + i + d; slots past `count` are padding
+  // whose results are dropped, so they read zeros.
+  const int base = COMPARE_BEGIN + first_lag;
+  const int used = COMPARE_LENGTH + padded;
+  const int held = std::clamp(ANALYSIS_LENGTH - base, 0, used);
+  std::memcpy(w.test_copy, test + base, static_cast<std::size_t>(held) * sizeof(double));
+  std::memset(w.test_copy + held, 0, static_cast<std::size_t>(used - held) * sizeof(double));
+  for (int i = 0; i < used; ++i) w.test_squares[i] = w.test_copy[i] * w.test_copy[i];
+
+  run.windows(w.test_squares, padded, w.window_sums);
+  for (int d = 0; d < count; ++d) {
+    const double window_norm = std::sqrt(w.window_sums[d]);
+    if (window_norm == 0) out.silent_window = true;
+    w.lag_gains[d] = window_norm == 0 ? std::numeric_limits<double>::infinity() : out.ref_norm / window_norm;
   }
-
-  std::memcpy(test_copy, test, ANALYSIS_LENGTH * sizeof(double));
-  std::memset(test_copy + ANALYSIS_LENGTH, 0, (PADDED_TEST - ANALYSIS_LENGTH) * sizeof(double));
-  for (int i = 0; i < PADDED_TEST; ++i) test_squares[i] = test_copy[i] * test_copy[i];
-
-  run.windows(test_squares, window_sums);
-  // A window without sound ends the search, whatever the delays before it scored.
-  for (int d = 0; d < DELAY_COUNT; ++d) {
-    const double window_norm = std::sqrt(window_sums[d]);
-    if (window_norm == 0) {
-      best.kind = SEARCH_SILENT;
-      return best;
-    }
-    delay_gains[d] = ref_norm / window_norm;
+  for (int d = count; d < padded; ++d) w.lag_gains[d] = 1.0;
+  run.residuals(w.test_copy, ref + COMPARE_BEGIN, w.lag_gains, padded, w.residual_sums);
+  for (int d = 0; d < count; ++d) {
+    out.gain[static_cast<std::size_t>(d)] = w.lag_gains[d];
+    out.score[static_cast<std::size_t>(d)] = std::sqrt(w.residual_sums[d]) / out.ref_norm;
   }
-  for (int d = DELAY_COUNT; d < PADDED_DELAYS; ++d) delay_gains[d] = 1.0;
+}
 
-  const double* ref_window = ref + COMPARE_BEGIN;
-  run.residuals(test_copy, ref_window, delay_gains, residual_sums);
+void score_lags(const double* ref, const double* test, int first_lag, int count, lag_scores& out) {
+  static const search_kernel fastest = fastest_kernel();
+  score_lags_with(ref, test, first_lag, count, out, fastest);
+}
 
-  for (int d = 0; d < DELAY_COUNT; ++d) {
-    const double gain = delay_gains[d];
-    const double score = std::sqrt(residual_sums[d]) / ref_norm;
-    // Only a usable measurement may be kept: the writer scales by the gain.
-    if (!std::isfinite(gain) || !(gain > 0) || !std::isfinite(score)) continue;
-    if (best.kind != SEARCH_FOUND || score < best.score) {
-      best.kind = SEARCH_FOUND;
-      best.delay = DELAY_MIN + d;
-      best.gain = gain;
-      best.score = score;
-    }
+bool qualifies(const lag_scores& s, int i) {
+  const double gain = s.gain[static_cast<std::size_t>(i)];
+  // Only a usable measurement may be kept: the writer scales by the gain.
+  return std::isfinite(gain) && gain > 0 && std::isfinite(s.score[static_cast<std::size_t>(i)]);
+}
+
+int best_lag(const lag_scores& s, int away_from, int apart) {
+  int best = -1;
+  for (int i = 0; i < static_cast<int>(s.score.size()); ++i) {
+    if (!qualifies(s, i) || (apart >= 0 && std::abs(i - away_from) <= apart)) continue;
+    if (best < 0 || s.score[static_cast<std::size_t>(i)] < s.score[static_cast<std::size_t>(best)]) best = i;
   }
   return best;
+}
+
+search_result result_at(const lag_scores& s, int i) {
+  if (s.ref_norm == 0 || s.silent_window) return {SEARCH_SILENT};
+  if (i < 0) return {SEARCH_NONE};
+  return {SEARCH_FOUND, s.first_lag + i, s.gain[static_cast<std::size_t>(i)], s.score[static_cast<std::size_t>(i)]};
+}
+
+search_result search_delays_with(const double* ref, const double* test, search_kernel chosen) {
+  lag_scores s;
+  score_lags_with(ref, test, DELAY_MIN, DELAY_COUNT, s, chosen);
+  return result_at(s, best_lag(s));
 }
 
 search_result search_delays(const double* ref, const double* test) {
   static const search_kernel fastest = fastest_kernel();
   return search_delays_with(ref, test, fastest);
-}
-
-search_kind find_offset_and_gain(const track& reference, track& test) {
-  search_result r = search_delays(reference.analysis.get(), test.analysis.get());
-  if (r.kind == SEARCH_FOUND && r.gain > SILENT_GAIN) r.kind = SEARCH_SILENT;
-  if (r.kind == SEARCH_SILENT) std::fputs("No Sound At All.\r\n", stdout);
-  if (r.kind == SEARCH_FOUND) {
-    test.delay = r.delay;
-    test.gain = r.gain;
-    test.score = r.score;
-  }
-  return r.kind;
-}
-
-void search_pass(track_slot* slots, int wav_num, run_values& values) {
-  for (int i = 1; i < wav_num; ++i) {
-    track& t = slots[i].t;
-    const search_kind kind = find_offset_and_gain(slots[0].t, t);
-    if (t.delay < values.smallest_delay) values.smallest_delay = t.delay;
-    if (values.biggest_delay < t.delay) values.biggest_delay = t.delay;
-    if (values.biggest_gain < t.gain) values.biggest_gain = t.gain;
-    std::printf(t.is_float != 0 ? "FLO %d:" : "INT %d:", i);
-    std::printf(
-        "Offset:%5d  "
-        "  Gain:%f  "
-        "  Gain:%f[dB]   "
-        " Score:%f   \r\n",
-        static_cast<int>(t.delay), t.gain, 20.0 * std::log10(t.gain), t.score);
-    if (kind == SEARCH_SILENT) {
-      std::printf(
-          "Note: track %d could not be measured: it is silent where it is compared; it is written without "
-          "alignment or level matching.\r\n",
-          i);
-    }
-    if (kind != SEARCH_FOUND) continue;
-    if (t.score > POOR_MATCH_SCORE)
-      std::printf("Note: track %d matches the reference poorly; is it a decode of the reference?\r\n", i);
-    if (t.delay == DELAY_MIN || t.delay == DELAY_MAX - 1)
-      std::printf(
-          "Note: the delay of track %d is at the end of the searched range; the true delay may lie beyond it.\r\n", i);
-  }
-  values.input_wav_length -= values.biggest_delay - values.smallest_delay;
-  std::printf("biggest_delay    : %d\r\n", static_cast<int>(values.biggest_delay));
-  std::printf("smallest_delay   : %d\r\n", static_cast<int>(values.smallest_delay));
-  std::printf("biggest_gain     : %f\r\n", values.biggest_gain);
-  std::printf("input_wav_length : %d\r\n", static_cast<int>(values.input_wav_length));
 }

@@ -14,9 +14,14 @@ struct search_kernel {
 
 // The same search with a chosen kernel; one that this CPU lacks runs generic.
 search_result search_delays_with(const double* ref, const double* test, search_kernel chosen);
+void score_lags_with(const double* ref, const double* test, int first_lag, int count, lag_scores& out,
+                     search_kernel chosen);
 
 // Whether this CPU runs the kernel as asked.
 bool kernel_runs_here(search_kernel k);
 
 // The kernel `search_delays` uses here.
 search_kernel fastest_kernel();
+
+// capture_jobs with a chosen width of filter lanes.
+bool capture_jobs_with(const capture_job* jobs, int count, int& failed, search_kernel kernel);

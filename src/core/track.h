@@ -50,8 +50,17 @@ struct track {
   double gain = 1.0;
   double score = 0.0;
   std::int32_t delay = 0;
+  // Whether the search found a delay and gain (not silent), and whether it
+  // found them on the track's negated values; analysis/.
+  bool measured = false;
+  bool inverted = false;
+  // The data frame every capture of `analysis` started at: 0, or later when
+  // the reference is silent at its start; analysis/.
+  std::int64_t capture_frame = 0;
   // Byte position of the first sample frame in the input file; wav/.
   std::int64_t data_start = 0;
+  // Sample frames the file holds from data_start on; wav/.
+  std::int64_t frames = 0;
   // 1 for IEEE float samples, 0 for 32-bit integers; wav/.
   int is_float = 0;
 };

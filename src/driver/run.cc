@@ -80,7 +80,9 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
   run_status status = check_output_names(slots, wav_num);
   if (status == STATUS_OK) status = capture_pass(slots, wav_num, values.input_wav_length);
   if (status != STATUS_OK) return status;
-  search_pass(slots, wav_num, values);
+  status = search_pass(slots, wav_num, values);
+  if (status == STATUS_OK) status = check_whole_files(slots, wav_num, values, reference_rate);
+  if (status != STATUS_OK) return status;
   status = output_pass(slots, wav_num, values);
   complete = status == STATUS_OK;
   return status;

@@ -24,3 +24,9 @@ std::string printable_chunk_id(const unsigned char* id);
 // (count * FRAME_BYTES bytes). An input that no longer holds them prints
 // "Cannot read this file" and returns STATUS_INPUT_UNREADABLE.
 run_status read_frames(track_slot& slot, std::int64_t first_frame, int count, unsigned char* buffer);
+
+// The same without a word: whether the frames were read. For work done on
+// several threads, whose messages must come out in track order.
+bool fetch_frames(track_slot& slot, std::int64_t first_frame, int count, unsigned char* buffer);
+// Prints "Cannot read this file" for the slot and returns STATUS_INPUT_UNREADABLE.
+run_status cannot_read(const track_slot& slot);

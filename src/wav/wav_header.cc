@@ -148,5 +148,6 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
     std::printf("Note: data chunk is longer than the file; using %llu bytes : %s.\r\n",
                 static_cast<unsigned long long>(held), name);
   }
+  slot.t.frames = static_cast<std::int64_t>(info.data_size / FRAME_BYTES);
   return STATUS_OK;
 }
