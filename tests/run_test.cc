@@ -410,6 +410,22 @@ TEST(RunComplete, AlignedCopiesComeOutMatchedAndTheReportIsExact) {
   }
 }
 
+// The whole file is checked after the summary, before any output is written.
+TEST(RunComplete, ASlipLaterInTheFileIsNotedAfterTheSummary) {
+  scratch_dir dir;
+  const std::vector<double> m = music(7 * 44100, 5);
+  std::vector<double> slipped(m.begin(), m.begin() + 2 * 3 * 44100);
+  slipped.insert(slipped.end(), m.begin() + 2 * (3 * 44100 + 1152), m.end());
+  dir.put("ref.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(m)}));
+  dir.put("b.wav", wav_bytes({.data = as_int_frames(slipped)}));
+  const run_result r = run_program({"ref.wav", "b.wav"}, dir / "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.out.ends_with("input_wav_length : 307548\r\n"
+                              "Note: track 1 falls out of step later in the file: -1152 frames at 0:05.\r\n"))
+      << r.out;
+  EXPECT_EQ(fs::file_size(dir / "b.wav.raw"), 307548u * 4);
+}
+
 #ifdef _WIN32
 TEST(RunComplete, ALostReportIsAFailure) { GTEST_SKIP() << "Windows has no /dev/full"; }
 TEST(RunComplete, AnInterruptedRunLeavesEveryFileAsItWas) {
