@@ -1,4 +1,5 @@
-// The search of one track, fast and plain, and the capture of one track.
+// The search of one track, fast and plain; the capture of one track and of
+// many side by side; the whole-file check of one decode.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -53,5 +54,44 @@ void BM_capture(benchmark::State& state) {
   std::fclose(slot.file);
 }
 BENCHMARK(BM_capture)->Unit(benchmark::kMillisecond);
+
+// FILTER_LANES captures side by side, as the whole-file check makes them;
+// argument: lanes of the vectors, native.
+void BM_capture_lanes(benchmark::State& state) {
+  scratch_dir dir;
+  track_slot slot;
+  if (open_track(dir, "lanes.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(music(2 * ANALYSIS_FRAMES, 2))}),
+                 slot) != STATUS_OK)
+    state.SkipWithError("header");
+  const search_kernel k{static_cast<int>(state.range(0)), state.range(1) != 0};
+  if (!kernel_runs_here(k)) state.SkipWithError("not on this CPU");
+  std::vector<std::vector<double>> out(FILTER_LANES, std::vector<double>(ANALYSIS_LENGTH));
+  std::vector<capture_job> jobs;
+  for (int i = 0; i < FILTER_LANES; ++i) jobs.push_back({&slot, 1000 * i, PICK_SUM, false, out[static_cast<std::size_t>(i)].data()});
+  int failed = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(capture_jobs_with(jobs.data(), FILTER_LANES, failed, k));
+  std::fclose(slot.file);
+}
+BENCHMARK(BM_capture_lanes)->ArgsProduct({{2, 4, 8}, {0, 1}})->Unit(benchmark::kMillisecond);
+
+// The whole-file check of one decode of a 10-minute reference, which
+// matches everywhere: 29 places, each a capture and 129 lags scored.
+void BM_whole_file_check(benchmark::State& state) {
+  constexpr int FRAMES = 10 * 60 * 44100;
+  scratch_dir dir;
+  const std::vector<double> piece = music(20 * 44100, 10);
+  std::vector<double> s(static_cast<std::size_t>(FRAMES) * 2);
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] = piece[i % piece.size()];
+  const bytes wav = wav_bytes({.format_tag = 3, .data = as_float_frames(s)});
+  track_slot slots[2];
+  for (int i = 0; i < 2; ++i) {
+    if (open_track(dir, std::to_string(i) + ".wav", wav, slots[i]) != STATUS_OK) state.SkipWithError("header");
+    slots[i].t.measured = true;
+  }
+  const run_values values{.input_wav_length = FRAMES};
+  for (auto _ : state) benchmark::DoNotOptimize(check_whole_files(slots, 2, values, 44100));
+  for (track_slot& slot : slots) std::fclose(slot.file);
+}
+BENCHMARK(BM_whole_file_check)->Unit(benchmark::kMillisecond);
 
 }  // namespace
