@@ -53,7 +53,8 @@ template <int W>
     double* y = out + static_cast<std::ptrdiff_t>(s) * FILTER_LANES;
 #pragma GCC unroll 8
     for (int g = 0; g < G; ++g) {
-      const vec m = *unaligned_at<W>(x + g * W);
+      const std::ptrdiff_t lane = static_cast<std::ptrdiff_t>(g) * W;
+      const vec m = *unaligned_at<W>(x + lane);
       vec t = BUTTER_B[0] * m;
       t += BUTTER_B[1] * bi[0][g];
       t += BUTTER_B[2] * bi[1][g];
@@ -72,7 +73,7 @@ template <int W>
       }
       yi[0][g] = t;
       yo[0][g] = u;
-      *unaligned_at<W>(y + g * W) = u;
+      *unaligned_at<W>(y + lane) = u;
     }
   }
   for (int g = 0; g < G; ++g) {

@@ -1,10 +1,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
-#include <cstdio>
-#include <cstring>
 
 #include "analysis/analysis.h"
 #include "analysis/search_kernels.h"

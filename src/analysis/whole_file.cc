@@ -210,6 +210,7 @@ run_status check_whole_files(track_slot* slots, int wav_num, const run_values& v
   const int count = static_cast<int>(places.size());
   std::vector<std::vector<double>> ref(static_cast<std::size_t>(count), std::vector<double>(ANALYSIS_LENGTH));
   std::vector<capture_job> jobs;
+  jobs.reserve(places.size());
   for (int p = 0; p < count; ++p) {
     jobs.push_back({&slots[0], places[static_cast<std::size_t>(p)] - values.smallest_delay, PICK_SUM, false,
                     ref[static_cast<std::size_t>(p)].data()});
@@ -217,6 +218,7 @@ run_status check_whole_files(track_slot* slots, int wav_num, const run_values& v
   int failed = 0;
   if (!capture_jobs(jobs.data(), count, failed)) return cannot_read(slots[0]);
   std::vector<double> norms;
+  norms.reserve(places.size());
   for (const std::vector<double>& r : ref) {
     double sum = 0;
     for (int k = COMPARE_BEGIN; k < COMPARE_END; ++k) sum += r[static_cast<std::size_t>(k)] * r[static_cast<std::size_t>(k)];
@@ -226,6 +228,7 @@ run_status check_whole_files(track_slot* slots, int wav_num, const run_values& v
   std::sort(sorted.begin(), sorted.end());
   const double usual = sorted[static_cast<std::size_t>(count - 1) / 2];
   std::vector<bool> checked;
+  checked.reserve(norms.size());
   for (double n : norms) checked.push_back(n > 0 && n >= QUIET_SHARE * usual);
 
   const check_context c{places, checked, ref, values.smallest_delay};
