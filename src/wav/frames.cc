@@ -1,3 +1,5 @@
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -6,18 +8,38 @@
 
 namespace {
 
-// Samples widened per step. Each step copies its input aside before it
-// writes, so its output may cover its own input; a fixed count lets the
-// compiler widen a whole vector of samples at once.
+// Samples are little-endian in the files and in memory on every target built
+// for, so that a sample's bytes are loaded and stored as they stand.
+static_assert(std::endian::native == std::endian::little);
+
+// Samples widened per step: a fixed count lets the compiler widen a whole
+// vector of samples at once.
 constexpr int WIDEN_STEP = 32;
 
-// One little-endian sample of `SIZE` bytes to a 32-bit one with the sample
-// in its top bytes: x * 65536 for 16-bit, x * 256 for 24-bit, so that the
-// rest of the run sees the values of a 32-bit copy of the file.
-template <int SIZE>
-[[gnu::always_inline]] inline void widen_one(const unsigned char* in, unsigned char* out) {
-  for (int b = 0; b < 4 - SIZE; ++b) out[b] = 0;
-  for (int b = 0; b < SIZE; ++b) out[4 - SIZE + b] = in[b];
+// Widens COUNT samples of SIZE bytes from sample `first` on to 32-bit ones
+// holding them in their top bytes: x * 65536 for 16-bit, x * 256 for 24-bit,
+// the values of a 32-bit copy of the file. The input is copied aside before
+// the output is written, so the output may cover it.
+template <int SIZE, int COUNT>
+[[gnu::always_inline]] inline void widen_block(unsigned char* buffer, std::size_t first) {
+  std::uint32_t out[COUNT];
+  if constexpr (SIZE == 2) {
+    std::uint16_t in[COUNT];
+    std::memcpy(in, buffer + first * 2, sizeof in);
+    for (int i = 0; i < COUNT; ++i) out[i] = std::uint32_t{in[i]} << 16;
+  } else {
+    // Each sample is loaded as 4 bytes; the shift drops the byte after it,
+    // which for the last one is this zero.
+    unsigned char in[COUNT * 3 + 1];
+    std::memcpy(in, buffer + first * 3, COUNT * 3);
+    in[COUNT * 3] = 0;
+    for (int i = 0; i < COUNT; ++i) {
+      std::uint32_t v;
+      std::memcpy(&v, in + 3 * i, 4);
+      out[i] = v << 8;
+    }
+  }
+  std::memcpy(buffer + first * 4, out, sizeof out);
 }
 
 // Widens `samples` samples in place. Sample i moves from byte SIZE * i up to
@@ -28,18 +50,9 @@ void widen_samples(unsigned char* buffer, std::size_t samples) {
   std::size_t first = samples;
   while (first >= WIDEN_STEP) {
     first -= WIDEN_STEP;
-    unsigned char in[WIDEN_STEP * SIZE];
-    std::memcpy(in, buffer + first * SIZE, sizeof in);
-    unsigned char out[WIDEN_STEP * 4];
-    for (int i = 0; i < WIDEN_STEP; ++i) widen_one<SIZE>(in + i * SIZE, out + i * 4);
-    std::memcpy(buffer + first * 4, out, sizeof out);
+    widen_block<SIZE, WIDEN_STEP>(buffer, first);
   }
-  while (first > 0) {
-    --first;
-    unsigned char in[SIZE];
-    std::memcpy(in, buffer + first * SIZE, SIZE);
-    widen_one<SIZE>(in, buffer + first * 4);
-  }
+  while (first > 0) widen_block<SIZE, 1>(buffer, --first);
 }
 
 }  // namespace
