@@ -9,16 +9,6 @@
 
 namespace {
 
-// The `size` top bytes of each sample of `v` as 32-bit integers.
-bytes top_bytes(const std::vector<double>& v, int size) {
-  const bytes wide = as_int_frames(v);
-  bytes b;
-  for (std::size_t i = 0; i < wide.size(); i += 4) {
-    for (std::size_t k = 4 - static_cast<std::size_t>(size); k < 4; ++k) b.push_back(wide[i + k]);
-  }
-  return b;
-}
-
 std::vector<wav_spec> header_seeds() {
   const bytes samples = as_float_frames(music(32, 1));
   const wav_chunk list{"LIST", bytes(26, 'i')};
@@ -78,9 +68,9 @@ int main(int argc, char** argv) {
        {.format_tag = 0xFFFE, .fmt_extra = extensible_extra(3), .data_size = 0xFFFFFFFF, .data = as_float_frames(d)}},
       {{.before_fmt = {{"LIST", bytes(5, 'x')}}, .data_size = 400000, .data = as_int_frames(m)},
        {.format_tag = 3, .between = {{"fact", bytes(4, 0)}}, .data_size = 0x80000000, .data = as_float_frames(d)}},
-      // 16-bit and 24-bit files: the top bytes of each 32-bit sample.
-      {{.byte_rate = 176400, .block_align = 4, .bits = 16, .data_size = 0xFFFFFFFF, .data = top_bytes(m, 2)},
-       {.byte_rate = 264600, .block_align = 6, .bits = 24, .data_size = 0xFFFFFFFF, .data = top_bytes(d, 3)}},
+      // 16-bit and 24-bit files.
+      {{.byte_rate = 176400, .block_align = 4, .bits = 16, .data_size = 0xFFFFFFFF, .data = as_int_frames(m, 2)},
+       {.byte_rate = 264600, .block_align = 6, .bits = 24, .data_size = 0xFFFFFFFF, .data = as_int_frames(d, 3)}},
   };
   n = 0;
   for (const auto& [a, b] : pairs) {

@@ -42,18 +42,15 @@ bytes take(int delay, double gain = 1.0, bool is_float = true, std::uint32_t rat
 // A decode of the source as integers of `size` bytes (2 or 3, in `layout`); `widened`: the 32-bit copy that
 // holds each of those samples in its top bytes, as `sox -b 32` makes it.
 bytes narrow_take(int delay, int size, bool widened = false, wav_spec layout = {}, int frames = FRAMES) {
-  const double full = std::ldexp(1.0, 8 * size - 1);
-  bytes narrow;
-  bytes wide;
-  for (double x : decode_of(source(), frames, delay, 0.9, 0.0, 1)) {
-    const auto v = static_cast<std::uint32_t>(static_cast<std::int32_t>(std::min(std::round(x * full), full - 1)));
-    put_le(narrow, v, size);
-    put_le(wide, v << (32 - 8 * size), 4);
-  }
-  if (widened) return wav_bytes({.data = wide});
   layout.byte_rate = 44100 * 2 * size;  // the block align and bits fields are not read
-  layout.data = narrow;
-  return wav_bytes(layout);
+  layout.data = as_int_frames(decode_of(source(), frames, delay, 0.9, 0.0, 1), size);
+  if (!widened) return wav_bytes(layout);
+  bytes wide;
+  for (auto at = layout.data.begin(); at != layout.data.end(); at += size) {
+    wide.insert(wide.end(), 4 - size, 0);
+    wide.insert(wide.end(), at, at + size);
+  }
+  return wav_bytes({.data = wide});
 }
 
 // NaN and infinity in the analysed second count as silence; later, NaN writes
