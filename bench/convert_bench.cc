@@ -1,5 +1,7 @@
-// Conversion of a three-minute stereo float WAV to 16-bit raw: eqalign's
-// writer, and sox doing the same job on the same file when it is installed.
+// Conversion of a three-minute stereo WAV to 16-bit raw: eqalign's writer on
+// float and on 32-, 16- and 24-bit integer samples, and sox doing the same job on the float
+// file when it is installed. Rates count the input as 32-bit samples, 8 bytes
+// a frame, so that every sample size is measured on the same work.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -22,6 +24,10 @@ const scratch_dir& bench_dir() {
     std::vector<double> s(static_cast<std::size_t>(MINUTES_3) * 2);
     for (std::size_t i = 0; i < s.size(); ++i) s[i] = 0.8 * m[i % m.size()];
     dir.put("three_minutes.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(s)}));
+    for (int size : {4, 3, 2}) {
+      dir.put("three_minutes" + std::to_string(8 * size) + ".wav",
+              wav_bytes({.byte_rate = 44100 * 2 * size, .data = as_int_frames(s, size)}));
+    }
     made = true;
   }
   return dir;
@@ -29,8 +35,8 @@ const scratch_dir& bench_dir() {
 
 constexpr double INPUT_BYTES = static_cast<double>(MINUTES_3) * FRAME_BYTES;
 
-void BM_convert_eqalign(benchmark::State& state) {
-  const std::string path = bench_dir() / "three_minutes.wav";
+void BM_convert_eqalign(benchmark::State& state, const char* name) {
+  const std::string path = bench_dir() / name;
   for (auto _ : state) {
     track_slot slots[1];
     header_info info;
@@ -41,7 +47,10 @@ void BM_convert_eqalign(benchmark::State& state) {
   }
   state.counters["input"] = benchmark::Counter(INPUT_BYTES, benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_convert_eqalign)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_convert_eqalign, float, "three_minutes.wav")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_convert_eqalign, int32, "three_minutes32.wav")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_convert_eqalign, int16, "three_minutes16.wav")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_convert_eqalign, int24, "three_minutes24.wav")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_convert_sox(benchmark::State& state) {
   const std::string in = bench_dir() / "three_minutes.wav";

@@ -89,7 +89,7 @@ void BM_whole_file_check(benchmark::State& state) {
     slots[i].t.measured = true;
   }
   const run_values values{.input_wav_length = FRAMES};
-  for (auto _ : state) benchmark::DoNotOptimize(check_whole_files(slots, 2, values, 44100));
+  for (auto _ : state) benchmark::DoNotOptimize(check_whole_files(slots, 2, values));
   for (track_slot& slot : slots) std::fclose(slot.file);
 }
 BENCHMARK(BM_whole_file_check)->Unit(benchmark::kMillisecond);

@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the header walk as a file, and checks that what it
-// accepts never promises more sample data than the file holds.
+// accepts never promises more sample data than the file holds, and is of a
+// sample size the frame reader knows.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -25,6 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (position < 0 || position != slot.t.data_start || static_cast<std::uint64_t>(position) + info.data_size > size)
       __builtin_trap();
     if (slot.t.is_float != 0 && slot.t.is_float != 1) __builtin_trap();
+    // 16-, 24- or 32-bit integers, or 32-bit floats: nothing else is read.
+    const int size = slot.t.frame_bytes;
+    if ((size != 4 && size != 6 && size != 8) || (slot.t.is_float == 1 && size != 8)) __builtin_trap();
   } else if (status < STATUS_INPUT_UNREADABLE || status > STATUS_NO_DATA_CHUNK) {
     __builtin_trap();
   }

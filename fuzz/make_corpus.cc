@@ -17,8 +17,8 @@ std::vector<wav_spec> header_seeds() {
   std::vector<wav_spec> s = {
       {.data = samples},
       {.format_tag = 3, .data = samples},
-      {.format_tag = 0xFFFE, .fmt_extra = extensible_extra(true), .between = {fact}, .data = samples},
-      {.format_tag = 0xFFFE, .fmt_extra = extensible_extra(false), .data = samples},
+      {.format_tag = 0xFFFE, .fmt_extra = extensible_extra(3), .between = {fact}, .data = samples},
+      {.format_tag = 0xFFFE, .fmt_extra = extensible_extra(1), .data = samples},
       {.format_tag = 3, .fmt_extra = bytes{0, 0}, .between = {fact}, .data = samples},
       {.before_fmt = {list, odd}, .between = {fact, list}, .data = samples},
       {.fmt_extra = bytes{0, 0, 0}, .between = {odd}, .data = samples},
@@ -30,7 +30,15 @@ std::vector<wav_spec> header_seeds() {
       {.fmt_size = 4, .data = samples},
       {.before_fmt = {{"big ", bytes(4, 0), 0x7FFFFFF0}}, .data = samples},
       {.format_tag = 2, .channels = 1, .data = samples},
-      {.byte_rate = 176400, .bits = 16, .data = samples},
+      {.byte_rate = 176400, .block_align = 4, .bits = 16, .data = samples},
+      {.format_tag = 0xFFFE,
+       .byte_rate = 264600,
+       .block_align = 6,
+       .bits = 24,
+       .fmt_extra = extensible_extra(1, 24),
+       .data = samples},
+      {.format_tag = 0xFFFE, .fmt_extra = extensible_extra(6), .data = samples},
+      {.format_tag = 3, .byte_rate = 264600, .data = samples},
   };
   wav_spec many{.data = samples};
   for (int i = 0; i < 9; ++i) many.before_fmt.push_back(fact);
@@ -57,12 +65,12 @@ int main(int argc, char** argv) {
       {{.format_tag = 3, .data_size = 0xFFFFFFFF, .data = as_float_frames(m)},
        {.format_tag = 3, .data_size = 0xFFFFFFFF, .data = as_float_frames(d)}},
       {{.data_size = 0xFFFFFFFF, .data = as_int_frames(m)},
-       {.format_tag = 0xFFFE,
-        .fmt_extra = extensible_extra(true),
-        .data_size = 0xFFFFFFFF,
-        .data = as_float_frames(d)}},
+       {.format_tag = 0xFFFE, .fmt_extra = extensible_extra(3), .data_size = 0xFFFFFFFF, .data = as_float_frames(d)}},
       {{.before_fmt = {{"LIST", bytes(5, 'x')}}, .data_size = 400000, .data = as_int_frames(m)},
        {.format_tag = 3, .between = {{"fact", bytes(4, 0)}}, .data_size = 0x80000000, .data = as_float_frames(d)}},
+      // 16-bit and 24-bit files.
+      {{.byte_rate = 176400, .block_align = 4, .bits = 16, .data_size = 0xFFFFFFFF, .data = as_int_frames(m, 2)},
+       {.byte_rate = 264600, .block_align = 6, .bits = 24, .data_size = 0xFFFFFFFF, .data = as_int_frames(d, 3)}},
   };
   n = 0;
   for (const auto& [a, b] : pairs) {

@@ -39,6 +39,20 @@ bytes take(int delay, double gain = 1.0, bool is_float = true, std::uint32_t rat
                     .data = is_float ? as_float_frames(d) : as_int_frames(d)});
 }
 
+// A decode of the source as integers of `size` bytes (2 or 3, in `layout`); `widened`: the 32-bit copy that
+// holds each of those samples in its top bytes, as `sox -b 32` makes it.
+bytes narrow_take(int delay, int size, bool widened = false, wav_spec layout = {}, int frames = FRAMES) {
+  layout.byte_rate = 44100 * 2 * size;  // the block align and bits fields are not read
+  layout.data = as_int_frames(decode_of(source(), frames, delay, 0.9, 0.0, 1), size);
+  if (!widened) return wav_bytes(layout);
+  bytes wide;
+  for (auto at = layout.data.begin(); at != layout.data.end(); at += size) {
+    wide.insert(wide.end(), 4 - size, 0);
+    wide.insert(wide.end(), at, at + size);
+  }
+  return wav_bytes({.data = wide});
+}
+
 // NaN and infinity in the analysed second count as silence; later, NaN writes
 // 0, and the infinities and 1e30s clip, as does the infinity in that second.
 bytes non_finite_samples() {
@@ -169,8 +183,12 @@ std::vector<row> rows() {
      "Reason : No such file or directory.\r\n"},
     {"ten_files", ten, ten_names, 0, "input_wav_length : 69991\r\n", "INT 9:Offset:    9"},
     pair("empty", {}, 3, "Chunks too much.\r\n" + in_b),
-    {"352799_data_bytes_twice", {{"b.wav", short_data}, {"c.wav", short_data}}, {"ref.wav", "b.wav", "c.wav"}, 8,
-     "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n" + in_b},
+    // Frames, not bytes, make the length: the first file of the fewest frames is named.
+    {"44099_frames_twice_the_second_time_in_fewer_bytes",
+     {{"b.wav", short_data}, {"c.wav", wav_bytes({.byte_rate = 176400, .data = bytes(176399, 0)})}},
+     {"ref.wav", "b.wav", "c.wav"}, 8, "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n" + in_b},
+    {"a_16_bit_decode_of_more_frames_in_fewer_bytes", {{"b.wav", narrow_take(3, 2, false, {}, 100000)}},
+     {"ref.wav", "b.wav"}, 0, "input_wav_length : 69997\r\n", "input_wav_length : 70000\r\nINT 1:Offset:    3"},
     pair("header_without_data", wav_bytes({.data_size = 400000}), 8,
          "Note: data chunk is longer than the file; using 0 bytes : b.wav.\r\ninput_wav_length : 0\r\n"
          "INPUT FILES TOO SHORT.\r\n" + in_b),
@@ -424,6 +442,26 @@ TEST(RunComplete, ASlipLaterInTheFileIsNotedAfterTheSummary) {
                               "Note: track 1 falls out of step later in the file: -1152 frames at 0:05.\r\n"))
       << r.out;
   EXPECT_EQ(fs::file_size(dir / "b.wav.raw"), 307548u * 4);
+}
+
+// 16- and 24-bit samples are read as the 32-bit integers that hold them in their top bytes: a run on them
+// gives the report and the .raw bytes of a run on their 32-bit copies.
+TEST(RunComplete, NarrowSamplesGiveWhatTheir32BitCopiesGive) {
+  const std::pair<int, wav_spec> rows[] = {
+      {2, {}}, {3, {}}, {3, {.format_tag = 0xFFFE, .fmt_extra = extensible_extra(1, 24)}}};
+  for (const auto& [size, layout] : rows) {
+    scratch_dir dirs[2];  // the narrow files, then their 32-bit copies
+    for (int widened : {0, 1}) {
+      dirs[widened].put("ref.wav", narrow_take(0, size, widened, layout));
+      dirs[widened].put("b.wav", narrow_take(-40, size, widened, layout));
+    }
+    const run_result narrow = run_program({"ref.wav", "b.wav"}, dirs[0] / "");
+    EXPECT_EQ(narrow.status, 0);
+    EXPECT_NE(narrow.out.find("INT 1:Offset:  -40"), std::string::npos) << narrow.out;
+    EXPECT_EQ(narrow.out, run_program({"ref.wav", "b.wav"}, dirs[1] / "").out) << layout.format_tag;
+    for (const char* name : {"ref.wav.raw", "b.wav.raw"})
+      EXPECT_EQ(read_bytes(dirs[0] / name), read_bytes(dirs[1] / name)) << size << " " << name;
+  }
 }
 
 #ifdef _WIN32

@@ -11,6 +11,7 @@ struct header_outcome {
   std::uint64_t data_size = 0;
   int is_float = 0;
   long long position = -1;
+  int frame_bytes = 0;
 };
 
 header_outcome read_header_of(const bytes& b) {
@@ -22,7 +23,7 @@ header_outcome read_header_of(const bytes& b) {
   const run_status status = read_wav_header(slot, name.c_str(), info);
   std::string out = testing::internal::GetCapturedStdout();
   if (out.find(name) != std::string::npos) out.replace(out.find(name), name.size(), "in.wav");
-  header_outcome o{status, out, info.data_size, slot.t.is_float};
+  header_outcome o{status, out, info.data_size, slot.t.is_float, -1, slot.t.frame_bytes};
   if (slot.file != nullptr) {
     o.position = position_of(slot.file);
     EXPECT_TRUE(status != STATUS_OK || o.position == slot.t.data_start);
@@ -49,7 +50,8 @@ std::string skipped(const std::string& id, const std::string& wanted, int times 
 }
 
 const std::string NOTE = "Note: using sample rate other than 44.1kHz is not recommended.\r\n";
-const std::string NOT_32 = "This is not a 32bit depth wave file.\r\n";
+const std::string BAD_SIZE = "This is not a 16, 24 or 32bit integer or 32bit float wave file.\r\n";
+const std::string NOT_PCM = "This is not a linear(integer) or float PCM. ";
 const std::string LONGER = "Note: data chunk is longer than the file; using 80 bytes : in.wav.\r\n";
 
 struct header_row {
@@ -60,11 +62,19 @@ struct header_row {
   std::uint64_t data_size = 8;
   int is_float = 0;
   long long position = 44;
+  int frame_bytes = 8;
 };
 
 TEST(WavHeader, EachLayoutGivesItsStatusWarningsKindSizeAndPosition) {
-  const wav_spec extensible_float{.format_tag = 0xFFFE, .fmt_extra = extensible_extra(true), .data = ONE_FRAME};
-  const wav_spec extensible_int{.format_tag = 0xFFFE, .fmt_extra = extensible_extra(false), .data = ONE_FRAME};
+  const wav_spec extensible_float{.format_tag = 0xFFFE, .fmt_extra = extensible_extra(3), .data = ONE_FRAME};
+  const wav_spec extensible_int{.format_tag = 0xFFFE, .fmt_extra = extensible_extra(1), .data = ONE_FRAME};
+  // The sample size comes from the byte rate; block align and bits say otherwise here.
+  const auto sized = [](std::uint16_t tag, std::int64_t byte_rate, bytes extra = {}) {
+    return wav_spec{.format_tag = tag, .byte_rate = byte_rate, .fmt_extra = extra, .data = ONE_FRAME};
+  };
+  // A GUID that begins as integer PCM's but ends otherwise names no format eqalign knows.
+  bytes foreign_tail = extensible_extra(1);
+  foreign_tail.back() = 0x72;
   const wav_spec odd{
       .before_fmt = {chunk("junk", 3)}, .fmt_extra = {0, 0, 0}, .between = {chunk("LIST", 5)}, .data = ONE_FRAME};
   const wav_spec control{.riff = std::string("\x1b[2J", 4),
@@ -79,15 +89,25 @@ TEST(WavHeader, EachLayoutGivesItsStatusWarningsKindSizeAndPosition) {
     {"extensible float", extensible_float, STATUS_OK, "", 8, 1, 68},
     {"extensible integer", extensible_int, STATUS_OK, "", 8, 0, 68},
     {"fmt of 18 bytes", {.format_tag = 0xFFFE, .fmt_extra = {0, 0}, .data = ONE_FRAME}, STATUS_OK, "", 8, 0, 46},
-    {"tag 2, mono", {.format_tag = 2, .channels = 1}, STATUS_NOT_PCM, "This is not a linear(integer) or float PCM. 2\r\n"},
-    {"tag 65535", {.format_tag = 65535}, STATUS_NOT_PCM, "This is not a linear(integer) or float PCM. 65535\r\n"},
+    {"tag 2, mono", {.format_tag = 2, .channels = 1}, STATUS_NOT_PCM, NOT_PCM + "2\r\n"},
+    {"tag 65535", {.format_tag = 65535}, STATUS_NOT_PCM, NOT_PCM + "65535\r\n"},
     {"mono, 16-bit", {.channels = 1, .byte_rate = 176400}, STATUS_NOT_STEREO, "This is not a stereo file.\r\n"},
     {"six channels", {.channels = 6}, STATUS_NOT_STEREO, "This is not a stereo file.\r\n"},
-    {"16-bit", {.byte_rate = 176400, .bits = 16}, STATUS_NOT_32BIT, NOT_32},
-    {"64-bit float", {.format_tag = 3, .byte_rate = 705600, .bits = 64}, STATUS_NOT_32BIT, NOT_32},
-    {"48 kHz, wrong byte rate", {.rate = 48000, .byte_rate = 352800}, STATUS_NOT_32BIT, NOTE + NOT_32},
+    {"16-bit", sized(1, 176400), STATUS_OK, "", 8, 0, 44, 4},
+    {"24-bit", sized(1, 264600), STATUS_OK, "", 8, 0, 44, 6},
+    {"24-bit extensible", sized(0xFFFE, 264600, extensible_extra(1, 24)), STATUS_OK, "", 8, 0, 68, 6},
+    {"16-bit, extensible of 18 bytes", sized(0xFFFE, 176400, {0, 0}), STATUS_OK, "", 8, 0, 46, 4},
+    {"8-bit", sized(1, 88200), STATUS_BAD_SAMPLE_SIZE, BAD_SIZE},
+    {"64-bit float", sized(3, 705600), STATUS_BAD_SAMPLE_SIZE, BAD_SIZE},
+    {"16-bit float", sized(3, 176400), STATUS_BAD_SAMPLE_SIZE, BAD_SIZE},
+    {"24-bit extensible float", sized(0xFFFE, 264600, extensible_extra(3, 24)), STATUS_BAD_SAMPLE_SIZE, BAD_SIZE},
+    {"extensible A-law", sized(0xFFFE, 352800, extensible_extra(6)), STATUS_NOT_PCM, NOT_PCM + "6\r\n"},
+    {"extensible, foreign GUID", sized(0xFFFE, 352800, foreign_tail), STATUS_NOT_PCM, NOT_PCM + "1\r\n"},
+    // The byte rate is tested before the sub-format.
+    {"extensible A-law, 8-bit", sized(0xFFFE, 88200, extensible_extra(6, 8)), STATUS_BAD_SAMPLE_SIZE, BAD_SIZE},
+    {"48 kHz, wrong byte rate", {.rate = 48000, .byte_rate = 352800}, STATUS_BAD_SAMPLE_SIZE, NOTE + BAD_SIZE},
     // 8 x 536875000 wraps to 32704 in 32 bits; the test must not be fooled.
-    {"byte rate that wraps", {.rate = 536875000, .byte_rate = 32704}, STATUS_NOT_32BIT, NOTE + NOT_32},
+    {"byte rate that wraps", {.rate = 536875000, .byte_rate = 32704}, STATUS_BAD_SAMPLE_SIZE, NOTE + BAD_SIZE},
     {"48 kHz", {.rate = 48000, .data = ONE_FRAME}, STATUS_OK, NOTE},
     {"chunks before and after fmt", {.before_fmt = {chunk("LIST", 26)}, .between = {chunk("fact", 4)}, .data = ONE_FRAME},
      STATUS_OK, skipped("LIST", "fmt ") + skipped("fact", "data"), 8, 0, 44 + 34 + 12},
@@ -117,6 +137,7 @@ TEST(WavHeader, EachLayoutGivesItsStatusWarningsKindSizeAndPosition) {
     EXPECT_EQ(o.data_size, r.data_size) << r.label;
     EXPECT_EQ(o.is_float, r.is_float) << r.label;
     EXPECT_EQ(o.position, r.position) << r.label;
+    EXPECT_EQ(o.frame_bytes, r.frame_bytes) << r.label;
   }
 }
 

@@ -152,7 +152,7 @@ TEST_P(WholeFile, NotesEveryFaultAndNothingElse) {
   testing::internal::CaptureStdout();
   ASSERT_EQ(capture_pass(slots, 2, values.input_wav_length), STATUS_OK);
   ASSERT_EQ(search_pass(slots, 2, values), STATUS_OK);
-  ASSERT_EQ(check_whole_files(slots, 2, values, RATE), STATUS_OK);
+  ASSERT_EQ(check_whole_files(slots, 2, values), STATUS_OK);
   const std::string out = testing::internal::GetCapturedStdout();
   std::string notes;
   for (std::size_t at = out.find("Note:"); at != std::string::npos; at = out.find("Note:", at + 1))

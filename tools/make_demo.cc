@@ -1,6 +1,7 @@
 // Writes a demo set for eqalign into the folder named on the command line: an
 // original of a few seconds of music-like sound and four "decodes" of it with
-// known delays, gains and a little noise, as 32-bit float and integer WAVs.
+// known delays, gains and a little noise, as decoders write them: 32-bit float,
+// 16-bit, packed 24-bit (extensible) and 32-bit integer WAVs.
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,16 +18,28 @@ struct decode {
   const char* name;
   int delay;
   double gain;
-  bool is_float;
+  // Bytes of an integer sample; 0 for 32-bit float.
+  int int_bytes;
 };
 
 // Delays of the size real encoders and decoders add or remove.
 constexpr decode DECODES[] = {
-    {"decode_a.32b.wav", 1105, 0.95, true},
-    {"decode_b.32b.wav", 2112, 1.12, false},
-    {"decode_c.32b.wav", -312, 0.80, true},
-    {"decode_d.32b.wav", 0, 1.00, false},
+    {"decode_a.32b.wav", 1105, 0.95, 0},
+    {"decode_b.32b.wav", 2112, 1.12, 2},
+    {"decode_c.32b.wav", -312, 0.80, 3},
+    {"decode_d.32b.wav", 0, 1.00, 4},
 };
+
+// A WAV of integer samples of `size` bytes; 24-bit in the extensible format,
+// as flac writes a 24-bit decode.
+bytes integer_wav(const std::vector<double>& v, int size) {
+  return wav_bytes({.format_tag = static_cast<std::uint16_t>(size == 3 ? 0xFFFE : 1),
+                    .byte_rate = 44100 * 2 * size,
+                    .block_align = static_cast<std::uint16_t>(2 * size),
+                    .bits = static_cast<std::uint16_t>(8 * size),
+                    .fmt_extra = size == 3 ? extensible_extra(1, 24) : bytes{},
+                    .data = as_int_frames(v, size)});
+}
 
 }  // namespace
 
@@ -48,7 +61,7 @@ int main(int argc, char** argv) {
   for (const decode& d : DECODES) {
     const std::vector<double> v = decode_of(source, DEMO_FRAMES, d.delay - 2500, d.gain, 0.002, 7);
     const bytes b =
-        d.is_float ? wav_bytes({.format_tag = 3, .data = as_float_frames(v)}) : wav_bytes({.data = as_int_frames(v)});
+        d.int_bytes == 0 ? wav_bytes({.format_tag = 3, .data = as_float_frames(v)}) : integer_wav(v, d.int_bytes);
     ok = write_bytes((dir / d.name).string(), b) && ok;
     std::printf("%-18s %7d %8.4f %8.4f\n", d.name, d.delay, d.gain, 1.0 / d.gain);
   }

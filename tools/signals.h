@@ -82,13 +82,16 @@ inline bytes as_float_frames(const std::vector<double>& v) {
   return float_frames(f);
 }
 
-inline bytes as_int_frames(const std::vector<double>& v) {
-  std::vector<std::int32_t> s;
-  s.reserve(v.size());
+// Values as little-endian integers of `size` bytes (4, 3 or 2), rounded to
+// the nearest step and held to full scale.
+inline bytes as_int_frames(const std::vector<double>& v, int size = 4) {
+  const double full = std::ldexp(1.0, 8 * size - 1) - 1;  // 2147483647 for 4 bytes
+  bytes b;
+  b.reserve(v.size() * static_cast<std::size_t>(size));
   for (double x : v) {
-    double scaled = std::round(x * 2147483647.0);
-    scaled = scaled > 2147483647.0 ? 2147483647.0 : (scaled < -2147483648.0 ? -2147483648.0 : scaled);
-    s.push_back(static_cast<std::int32_t>(scaled));
+    double scaled = std::round(x * full);
+    scaled = scaled > full ? full : (scaled < -full - 1 ? -full - 1 : scaled);
+    put_le(b, static_cast<std::uint32_t>(static_cast<std::int32_t>(scaled)), size);
   }
-  return int_frames(s);
+  return b;
 }

@@ -77,13 +77,14 @@ inline bytes wav_bytes(const wav_spec& s) {
   return b;
 }
 
-// The 24 bytes that follow the common 16 in an extensible fmt body.
-inline bytes extensible_extra(bool is_float) {
+// The 24 bytes that follow the common 16 in an extensible fmt body, naming
+// the sub-format of that tag: 1 integer PCM, 3 IEEE float, 6 A-law.
+inline bytes extensible_extra(std::uint16_t subformat, std::uint16_t valid_bits = 32) {
   bytes b;
   put_le(b, 22, 2);  // extension size
-  put_le(b, 32, 2);  // valid bits
-  put_le(b, 3, 4);   // front left and right
-  put_le(b, is_float ? 3 : 1, 4);
+  put_le(b, valid_bits, 2);
+  put_le(b, 3, 4);  // front left and right
+  put_le(b, subformat, 4);
   const unsigned char tail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
   b.insert(b.end(), tail, tail + 12);
   return b;

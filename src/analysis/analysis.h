@@ -130,6 +130,6 @@ run_status search_pass(track_slot* slots, int wav_num, run_values& values);
 
 // Checks at places across the written length that every measured decode
 // stays in step and at level with the reference, and prints a note for each
-// that does not. `rate` is the files' sample rate. On a read that comes up
-// short, prints its line and returns the status.
-run_status check_whole_files(track_slot* slots, int wav_num, const run_values& values, std::uint32_t rate);
+// that does not. On a read that comes up short, prints its line and returns
+// the status.
+run_status check_whole_files(track_slot* slots, int wav_num, const run_values& values);

@@ -193,7 +193,8 @@ void print_notes(int track_index, const std::vector<place_outcome>& out, const s
 
 }  // namespace
 
-run_status check_whole_files(track_slot* slots, int wav_num, const run_values& values, std::uint32_t rate) {
+run_status check_whole_files(track_slot* slots, int wav_num, const run_values& values) {
+  const std::uint32_t rate = slots[0].t.sample_rate;
   std::vector<int> decodes;
   for (int i = 1; i < wav_num; ++i) {
     if (slots[i].t.measured && slots[i].t.score <= POOR_MATCH_SCORE) decodes.push_back(i);

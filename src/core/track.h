@@ -20,7 +20,7 @@ constexpr int ANALYSIS_LENGTH = ANALYSIS_FRAMES - WARMUP_FRAMES;
 // Delays searched: DELAY_MIN up to, not including, DELAY_MAX.
 constexpr int DELAY_MIN = -2500;
 constexpr int DELAY_MAX = 7500;
-// One stereo frame of two 32-bit samples.
+// One stereo frame in memory: two 32-bit samples, whatever their size in the file.
 constexpr int FRAME_BYTES = 8;
 
 // Every way a run can end; the value is the process exit status.
@@ -32,7 +32,7 @@ enum run_status : int {
   STATUS_CHUNKS_TOO_MUCH = 3,
   STATUS_NOT_PCM = 4,
   STATUS_NOT_STEREO = 5,
-  STATUS_NOT_32BIT = 6,
+  STATUS_BAD_SAMPLE_SIZE = 6,
   STATUS_NO_DATA_CHUNK = 7,
   STATUS_TOO_SHORT = 8,
   STATUS_OUTPUT_FAILED = 9,
@@ -61,8 +61,13 @@ struct track {
   std::int64_t data_start = 0;
   // Sample frames the file holds from data_start on; wav/.
   std::int64_t frames = 0;
-  // 1 for IEEE float samples, 0 for 32-bit integers; wav/.
+  // 1 for IEEE float samples, 0 for integers; wav/.
   int is_float = 0;
+  // Bytes of one frame in the file: 8 (32-bit samples), 6 (packed 24-bit) or
+  // 4 (16-bit); read_frames widens every size to FRAME_BYTES; wav/.
+  int frame_bytes = FRAME_BYTES;
+  // Frames per second, from the fmt chunk; wav/.
+  std::uint32_t sample_rate = 0;
 };
 
 struct track_slot {

@@ -50,28 +50,31 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
     return STATUS_TOO_MANY_FILES;
   }
 
-  std::uint64_t smallest_data_size = std::numeric_limits<std::uint64_t>::max();
+  // Files of different sample sizes hold different numbers of frames in the
+  // same number of bytes: the common length is counted in frames.
+  std::uint64_t smallest_frames = std::numeric_limits<std::uint64_t>::max();
   int shortest = 0;
-  std::uint32_t reference_rate = 0;
   for (int i = 0; i < wav_num; ++i) {
     header_info info;
     const run_status status = read_wav_header(slots[i], argv[i + 1], info);
     if (status != STATUS_OK) return status == STATUS_INPUT_UNREADABLE ? status : in_file(status, argv[i + 1]);
-    if (i == 0) reference_rate = info.sample_rate;
+    const track& t = slots[i].t;
+    const std::uint32_t reference_rate = slots[0].t.sample_rate;
     // A decode at another rate would be measured and cut on the wrong time scale.
-    if (info.sample_rate != reference_rate) {
-      std::printf("Sample rate %u Hz differs from the reference's %u Hz : %s.\r\n", info.sample_rate, reference_rate,
+    if (t.sample_rate != reference_rate) {
+      std::printf("Sample rate %u Hz differs from the reference's %u Hz : %s.\r\n", t.sample_rate, reference_rate,
                   argv[i + 1]);
       return STATUS_RATE_MISMATCH;
     }
-    if (info.data_size < smallest_data_size) {
-      smallest_data_size = info.data_size;
+    const std::uint64_t frames = info.data_size / static_cast<std::uint64_t>(t.frame_bytes);
+    if (frames < smallest_frames) {
+      smallest_frames = frames;
       shortest = i;
     }
   }
   run_values values;
-  // At most 0xFFFFFFFF / 8 frames, so the length fits 32 bits.
-  values.input_wav_length = static_cast<std::int32_t>(smallest_data_size / FRAME_BYTES);
+  // At most 0xFFFFFFFF / 4 frames, so the length fits 32 bits.
+  values.input_wav_length = static_cast<std::int32_t>(smallest_frames);
   std::printf("input_wav_length : %d\r\n", static_cast<int>(values.input_wav_length));
   if (values.input_wav_length < ANALYSIS_FRAMES) {
     std::fputs("INPUT FILES TOO SHORT.\r\n", stdout);
@@ -81,7 +84,7 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
   if (status == STATUS_OK) status = capture_pass(slots, wav_num, values.input_wav_length);
   if (status != STATUS_OK) return status;
   status = search_pass(slots, wav_num, values);
-  if (status == STATUS_OK) status = check_whole_files(slots, wav_num, values, reference_rate);
+  if (status == STATUS_OK) status = check_whole_files(slots, wav_num, values);
   if (status != STATUS_OK) return status;
   status = output_pass(slots, wav_num, values);
   complete = status == STATUS_OK;

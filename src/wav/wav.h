@@ -9,11 +9,11 @@
 struct header_info {
   // Bytes of sample data the file really holds, never more than its data chunk declares.
   std::uint64_t data_size = 0;
-  std::uint32_t sample_rate = 0;
 };
 
-// Opens `name` into the slot, checks its header, records `data_start` and
-// leaves the stream there. On a fatal problem, prints its line and returns the status.
+// Opens `name` into the slot, checks its header, records `data_start`, the
+// sample kind, frame size and rate in the track, and leaves the stream at the
+// first frame. On a fatal problem, prints its line and returns the status.
 run_status read_wav_header(track_slot& slot, const char* name, header_info& info);
 
 // A chunk id as it may be shown on a terminal: bytes outside printable ASCII
@@ -21,8 +21,9 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
 std::string printable_chunk_id(const unsigned char* id);
 
 // Reads `count` frames from data frame `first_frame` on into `buffer`
-// (count * FRAME_BYTES bytes). An input that no longer holds them prints
-// "Cannot read this file" and returns STATUS_INPUT_UNREADABLE.
+// (count * FRAME_BYTES bytes), 16- and 24-bit samples widened to 32-bit
+// integers with the sample in the top bits. An input that no longer holds
+// them prints "Cannot read this file" and returns STATUS_INPUT_UNREADABLE.
 run_status read_frames(track_slot& slot, std::int64_t first_frame, int count, unsigned char* buffer);
 
 // The same without a word: whether the frames were read. For work done on

@@ -17,8 +17,15 @@ constexpr std::uint16_t TAG_EXTENSIBLE = 0xFFFE;
 constexpr std::int64_t FMT_FIELDS_BYTES = 12;
 // An extensible fmt body names its sample format in bytes 24..39.
 constexpr std::int64_t FMT_EXTENSIBLE_BYTES = 40;
-constexpr unsigned char IEEE_FLOAT_GUID[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
-                                               0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// An extensible sub-format GUID is the format tag in its first two bytes,
+// little-endian, followed by this common tail.
+constexpr unsigned char SUBFORMAT_GUID_TAIL[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                   0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// Bytes of one stereo frame that the byte rate may give, per sample size:
+// 32-bit, packed 24-bit and 16-bit. Tried in this order, so that a rate of 0
+// keeps 32-bit samples.
+constexpr int FRAME_SIZES[] = {8, 6, 4};
+const char* const BAD_SAMPLE_SIZE = "This is not a 16, 24 or 32bit integer or 32bit float wave file.\r\n";
 
 struct header_walk {
   std::FILE* in;
@@ -70,8 +77,34 @@ run_status fail(const char* message, run_status status) {
   return status;
 }
 
+run_status not_pcm(unsigned tag) {
+  std::printf("This is not a linear(integer) or float PCM. %u\r\n", tag);
+  return STATUS_NOT_PCM;
+}
+
+// The frame size that the byte rate gives, or 0 for none. In 64 bits, so that
+// a rate near 2^32 cannot wrap into a match.
+int frame_bytes_of(std::uint32_t byte_rate, std::uint32_t rate) {
+  for (int size : FRAME_SIZES) {
+    if (std::uint64_t{byte_rate} == std::uint64_t{rate} * static_cast<std::uint64_t>(size)) return size;
+  }
+  return 0;
+}
+
+// The extensible format's sub-format: the tag of integer or float PCM, or the
+// refusal of any other.
+run_status read_subformat(const unsigned char* guid, track& t) {
+  const unsigned sub = guid[0] | (guid[1] << 8);
+  if (std::memcmp(guid + 2, SUBFORMAT_GUID_TAIL, sizeof SUBFORMAT_GUID_TAIL) != 0 ||
+      (sub != TAG_INTEGER && sub != TAG_FLOAT))
+    return not_pcm(sub);
+  if (sub == TAG_FLOAT && t.frame_bytes != FRAME_BYTES) return fail(BAD_SAMPLE_SIZE, STATUS_BAD_SAMPLE_SIZE);
+  if (sub == TAG_FLOAT) t.is_float = 1;
+  return STATUS_OK;
+}
+
 // From the fmt chunk's size field on; the stream stands there.
-run_status read_format(header_walk& w, track& t, std::uint32_t& rate) {
+run_status read_format(header_walk& w, track& t) {
   const run_status cut = STATUS_NO_DATA_CHUNK;
   const char* cut_message = "There are no data chunk.\r\n";
   std::uint32_t fmt_size_field{};
@@ -79,25 +112,27 @@ run_status read_format(header_walk& w, track& t, std::uint32_t& rate) {
   std::uint16_t channels{};
   std::uint32_t byte_rate{};
   if (!read_u32(w.in, fmt_size_field) || !read_u16(w.in, tag)) return fail(cut_message, cut);
-  if (tag != TAG_INTEGER && tag != TAG_FLOAT && tag != TAG_EXTENSIBLE) {
-    std::printf("This is not a linear(integer) or float PCM. %u\r\n", unsigned{tag});
-    return STATUS_NOT_PCM;
-  }
+  if (tag != TAG_INTEGER && tag != TAG_FLOAT && tag != TAG_EXTENSIBLE) return not_pcm(tag);
   if (tag == TAG_FLOAT) t.is_float = 1;
   if (!read_u16(w.in, channels)) return fail(cut_message, cut);
   if (channels != 2) return fail("This is not a stereo file.\r\n", STATUS_NOT_STEREO);
-  if (!read_u32(w.in, rate)) return fail(cut_message, cut);
-  if (rate != 44100) std::fputs("Note: using sample rate other than 44.1kHz is not recommended.\r\n", stdout);
+  if (!read_u32(w.in, t.sample_rate)) return fail(cut_message, cut);
+  if (t.sample_rate != 44100) std::fputs("Note: using sample rate other than 44.1kHz is not recommended.\r\n", stdout);
   if (!read_u32(w.in, byte_rate)) return fail(cut_message, cut);
-  if (std::uint64_t{byte_rate} != std::uint64_t{rate} * FRAME_BYTES) {
-    return fail("This is not a 32bit depth wave file.\r\n", STATUS_NOT_32BIT);
-  }
+  // The byte rate alone gives the sample size; the block align and bits
+  // fields are not read, so they cannot change how any file is read.
+  const int frame_bytes = frame_bytes_of(byte_rate, t.sample_rate);
+  if (frame_bytes == 0 || (tag == TAG_FLOAT && frame_bytes != FRAME_BYTES))
+    return fail(BAD_SAMPLE_SIZE, STATUS_BAD_SAMPLE_SIZE);
+  t.frame_bytes = frame_bytes;
   std::int64_t body = padded(static_cast<std::int32_t>(fmt_size_field));
   std::int64_t done = FMT_FIELDS_BYTES;
+  // A shorter extensible body names no sub-format; its samples are integers.
   if (tag == TAG_EXTENSIBLE && static_cast<std::int32_t>(fmt_size_field) >= FMT_EXTENSIBLE_BYTES) {
     unsigned char extension[FMT_EXTENSIBLE_BYTES - FMT_FIELDS_BYTES];
     if (!read_exact(w.in, extension, sizeof extension)) return fail(cut_message, cut);
-    if (std::memcmp(extension + 12, IEEE_FLOAT_GUID, sizeof IEEE_FLOAT_GUID) == 0) t.is_float = 1;
+    const run_status status = read_subformat(extension + 12, t);
+    if (status != STATUS_OK) return status;
     done = FMT_EXTENSIBLE_BYTES;
   }
   if (!skip_bytes(w.in, body - done)) return fail(cut_message, cut);
@@ -130,7 +165,7 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   if (std::memcmp(w.id, "WAVE", 4) != 0) std::printf("WAVE != %s\r\n", printable_chunk_id(w.id).c_str());
   if (!read_id(w) || !find_chunk(w, "fmt ")) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
 
-  run_status status = read_format(w, slot.t, info.sample_rate);
+  run_status status = read_format(w, slot.t);
   if (status != STATUS_OK) return status;
 
   std::uint32_t size_field{};
@@ -148,6 +183,6 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
     std::printf("Note: data chunk is longer than the file; using %llu bytes : %s.\r\n",
                 static_cast<unsigned long long>(held), name);
   }
-  slot.t.frames = static_cast<std::int64_t>(info.data_size / FRAME_BYTES);
+  slot.t.frames = static_cast<std::int64_t>(info.data_size / static_cast<std::uint64_t>(slot.t.frame_bytes));
   return STATUS_OK;
 }
