@@ -62,21 +62,4 @@ TEST(OutputPass, AShrinkingInputEndsTheRunWithoutAnOutput) {
   }
 }
 
-// An output that cannot be moved into place (a folder came to stand at its name after the names were
-// checked) puts back the file that the output before it had replaced.
-TEST(OutputPass, AFailedMovePutsEveryReplacedFileBack) {
-  scratch_dir dir;
-  track_slot slots[2];
-  ASSERT_EQ(open_track(dir, "a.wav", wav_bytes({.data = bytes(50000 * 8, 1)}), slots[0]), STATUS_OK);
-  ASSERT_EQ(open_track(dir, "b.wav", wav_bytes({.data = bytes(50000 * 8, 1)}), slots[1]), STATUS_OK);
-  dir.put("a.wav.raw", {'o', 'l', 'd'});
-  std::filesystem::create_directories(utf8_path(dir / "b.wav.raw/full"));
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(output_pass(slots, 2, {.input_wav_length = 50000}), STATUS_OUTPUT_FAILED);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Cannot write output file : " + (dir / "b.wav.raw") + ".\r\nReason : Is a directory.\r\n");
-  EXPECT_EQ(read_bytes(dir / "a.wav.raw"), (bytes{'o', 'l', 'd'}));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 4);
-}
-
 }  // namespace

@@ -2,6 +2,7 @@
 // standard output and error, exit status.
 #pragma once
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,13 @@ struct run_result {
   std::string err;
 };
 
+// The program under test: the one this build made, or a copy named by the
+// environment (CI runs some rows as another user, on copies it may read).
+inline std::string program_path() {
+  const char* copy = std::getenv("EQALIGN_BINARY");
+  return copy != nullptr && copy[0] != '\0' ? copy : EQALIGN_BINARY;
+}
+
 #ifdef _WIN32
 inline run_result run_program(const std::vector<std::string>& args, const std::string& dir = ".",
                               report_to = REPORT_PIPE) {
@@ -42,7 +50,7 @@ inline run_result run_program(const std::vector<std::string>& args, const std::s
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = write_end;
   startup.hStdError = write_end;
-  std::wstring line = L"\"" + utf8_path(EQALIGN_BINARY).wstring() + L"\"";
+  std::wstring line = L"\"" + utf8_path(program_path()).wstring() + L"\"";
   for (const std::string& a : args) line += L" \"" + utf8_path(a).wstring() + L"\"";
   PROCESS_INFORMATION process{};
   const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
@@ -71,13 +79,14 @@ inline pid_t start_program(const std::vector<std::string>& args, const std::stri
   if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, 1);
   posix_spawn_file_actions_adddup2(&actions, err, 2);
   posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  std::vector<std::string> argv_text{EQALIGN_BINARY};
+  const std::string program = program_path();
+  std::vector<std::string> argv_text{program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawn(&pid, EQALIGN_BINARY, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
