@@ -1,5 +1,6 @@
-// eqalign run as a user runs it. Each row gives the files, the arguments, the exit status and the end of
-// the report. Every run must leave no temporary behind and its inputs as they were; a failed run leaves
+// eqalign run as a user runs it. Each row of the three tables (the command line and inputs, the
+// measurement, the outputs and their names) gives the files, the arguments, the exit status and the end
+// of the report. Every run must leave no temporary behind and its inputs as they were; a failed run leaves
 // every file it found as it was, and writes nothing.
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 
 #ifndef _WIN32
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #endif
@@ -81,7 +83,11 @@ const std::string USAGE =
     "  Then output them as raw, to perform an abc/hr test.\r\n\r\n"
     "    usage:  eqalign original.wav lossy1.wav lossy2.wav.....\r\n\r\n"
     "detectable offset: -2500 ~ 7500[sample]. Yulewalk filter for 44.1k is used.\r\n";
-enum special { PLAIN, POSIX_ONLY, FIFO, UNREADABLE, OPEN_DESCRIPTOR, LINKED_OUTPUT, PROTECTED, LEFTOVERS, SMALL_DISK };
+// Write permission, as Windows' read-only attribute maps it.
+constexpr fs::perms WRITE_BITS = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+#ifndef _WIN32
+rlimit file_size_limit{};
+#endif
 
 // The source after `intro` frames of 16-bit dither (+-1 step), or of digital
 // silence with one frame of 1 step at `stray`, as 32-bit integers.
@@ -118,198 +124,32 @@ std::string reasons_as_here(const std::string& text) {
 
 using files = std::vector<std::pair<std::string, bytes>>;
 
-struct row {
+// One run of eqalign: the files it finds, its command line, and what it must give.
+struct run_case {
   std::string label;
-  files inputs;  // beside ref.wav, a copy of the source; a name ending in '/' is a folder
-  std::vector<std::string> args;
-  int status;
-  std::string tail;  // the report ends with it
-  std::string has = {};
+  files inputs = {};  // beside ref.wav, a copy of the source; a name ending in '/' is a folder
+  std::vector<std::string> args = {"ref.wav", "b.wav"};
+  int status = 0;
+  std::string tail = "";  // the report ends with it
+  std::string has = "";   // and holds it
   std::vector<std::string> made = {};
-  special kind = PLAIN;
   int runs = 1;
+  // What files alone cannot set up (a fifo, a mode, a link, a limit), and
+  // its undoing, with any check of its own, once the runs are done.
+  void (*before)(const scratch_dir&) = nullptr;
+  void (*after)(const scratch_dir&) = nullptr;
+  // File modes do not bind root: such a row runs only as another user.
+  bool modes_matter = false;
 };
 
-// ref.wav and b.wav, which holds `b`.
-row pair(const char* label, bytes b, int status, const std::string& tail, const std::string& has = "") {
-  return {label, {{"b.wav", std::move(b)}}, {"ref.wav", "b.wav"}, status, tail, has};
-}
+void PrintTo(const run_case& r, std::ostream* os) { *os << r.label; }
 
-std::vector<row> rows() {
-  std::vector<std::string> eleven;
-  files ten;
-  std::vector<std::string> ten_names{"ref.wav"};
-  for (int i = 0; i < 11; ++i) eleven.push_back(std::to_string(i) + ".wav");
-  for (int i = 1; i < 10; ++i) {
-    ten_names.push_back(std::to_string(i) + "t.wav");
-    ten.emplace_back(ten_names.back(), take(i, 1.0, i % 2 == 0));
-  }
-  ten.emplace_back("9t.wav.raw", bytes(3, 'o'));  // a full run over an earlier one
-  const std::string in_b = "In file : b.wav.\r\n";
-  const std::string rate = "Note: using sample rate other than 44.1kHz is not recommended.\r\n";
-  const std::string unmeasured =
-      "Note: track 1 could not be measured: it is silent where it is compared; it is written without alignment or "
-      "level matching.\r\n";
-  const std::string silent =
-      "No Sound At All.\r\nFLO 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n" +
-      unmeasured + "biggest_delay    : 0\r\nsmallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\ninput_wav_length : ";
-  const std::string stopped = " is left from a stopped run; it can be removed.\r\n";
-  const std::string end = " is at the end of the searched range; the true delay may lie beyond it.\r\n";
-  const bytes short_data = wav_bytes({.data = bytes(352799, 0)});
-  const bytes old{'o', 'l', 'd'};
-  const std::string utf8 = "caf\xc3\xa9 \xe9\x9f\xb3\xe6\xa5\xbd";
-  const std::string longest = long_name(2100);
-  const std::string too_long(5000, 'n');
-  const auto at48 = [](int delay) { return take(delay, 1.0, true, 48000); };
-  const auto late = [](int delay, double gain, int frames, int silence) {
-    return take(delay, gain, true, 44100, frames, silence);
-  };
-  // 80000 frames, the source from frame `delay` on, and hiss throughout.
-  const auto hissing = [](int delay, double gain) {
-    return wav_bytes({.format_tag = 3, .data = as_float_frames(decode_of(source(), 80000, delay, gain, 0.01, 5))});
-  };
-  // clang-format off
-  return {
-    {"usage_without_names", {}, {}, 0, USAGE},
-    {"usage_with_one_name", {}, {"only.wav"}, 0, USAGE},
-    {"eleven_names", {}, eleven, 1, "wav_num 11 is too much.\r\n"},
-    {"a_name_that_cannot_be_opened",
-     {{"ref.wav", wav_bytes({.before_fmt = {{"LIST", bytes(4, 0)}}, .data = bytes(800, 0)})},
-      {"b.wav", wav_bytes({.between = {{"fact", bytes(4, 0)}}, .data = bytes(800, 0)})},
-      {"d.wav", wav_bytes({.format_tag = 2})}},  // would fail with status 4 if read
-     {"ref.wav", "b.wav", "c.wav", "d.wav"}, 2,
-     "skipped unknown chunk 'LIST' while searching 'fmt '.\r\n"
-     "skipped unknown chunk 'fact' while searching 'data'.\r\nCannot open this file : c.wav.\r\n"
-     "Reason : No such file or directory.\r\n"},
-    {"ten_files", ten, ten_names, 0, "input_wav_length : 69991\r\n", "INT 9:Offset:    9"},
-    pair("empty", {}, 3, "Chunks too much.\r\n" + in_b),
-    // Frames, not bytes, make the length: the first file of the fewest frames is named.
-    {"44099_frames_twice_the_second_time_in_fewer_bytes",
-     {{"b.wav", short_data}, {"c.wav", wav_bytes({.byte_rate = 176400, .data = bytes(176399, 0)})}},
-     {"ref.wav", "b.wav", "c.wav"}, 8, "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n" + in_b},
-    {"a_16_bit_decode_of_more_frames_in_fewer_bytes", {{"b.wav", narrow_take(3, 2, false, {}, 100000)}},
-     {"ref.wav", "b.wav"}, 0, "input_wav_length : 69997\r\n", "input_wav_length : 70000\r\nINT 1:Offset:    3"},
-    pair("header_without_data", wav_bytes({.data_size = 400000}), 8,
-         "Note: data chunk is longer than the file; using 0 bytes : b.wav.\r\ninput_wav_length : 0\r\n"
-         "INPUT FILES TOO SHORT.\r\n" + in_b),
-    pair("silent_decode_of_352807_bytes", wav_bytes({.format_tag = 3, .data = bytes(352807, 0)}), 0,
-         silent + "44100\r\n"),
-    {"odd_and_oversized_data_sizes",
-     {{"b.wav", wav_bytes({.data_size = 368001, .data = bytes(368002, 0)})},
-      {"c.wav", wav_bytes({.format_tag = 3, .data_size = 0xFFFFFFFF, .data = as_float_frames(source())})}},
-     {"ref.wav", "b.wav", "c.wav"}, 0, "input_wav_length : 46000\r\n"},
-    pair("nan_infinite_and_huge_floats", non_finite_samples(), 0, "FLO 1: Clipped 5 times.\r\n"),
-    {"a_link_at_an_output_name", {{"b.wav", take(4)}}, {"ref.wav", "b.wav"}, 0,
-     "input_wav_length : 69996\r\n", "", {}, LINKED_OUTPUT},
-    {"a_folder", {{"f.wav/", {}}}, {"ref.wav", "f.wav"}, 2,
-     "Cannot open this file : f.wav.\r\nReason : Not a regular file.\r\n"},
-    {"a_fifo", {}, {"ref.wav", "fifo.wav"}, 2, "Cannot open this file : fifo.wav.\r\nReason : Not a regular file.\r\n",
-     "", {}, FIFO},
-    {"unreadable", {{"b.wav", take(0)}}, {"ref.wav", "b.wav"}, 2,
-     "Cannot open this file : b.wav.\r\nReason : Permission denied.\r\n", "", {}, UNREADABLE},
-    {"rate_of_the_first_decode", {{"b.wav", at48(0)}}, {"ref.wav", "b.wav", "missing.wav"}, 11,
-     rate + "Sample rate 48000 Hz differs from the reference's 44100 Hz : b.wav.\r\n"},
-    {"rate_of_a_later_decode", {{"ref.wav", at48(0)}, {"b.wav", at48(5)}, {"c.wav", take(0)}},
-     {"ref.wav", "b.wav", "c.wav"}, 11, rate + "Sample rate 44100 Hz differs from the reference's 48000 Hz : c.wav.\r\n"},
-    {"one_rate_not_44100", {{"ref.wav", at48(0)}, {"b.wav", at48(5)}}, {"ref.wav", "b.wav"}, 0,
-     "input_wav_length : 69995\r\n", rate + rate + "input_wav_length : 70000\r\nFLO 1:Offset:    5"},
-    // The reference is silent up to frame 42500: measured from 6600 frames before, a whole capture just fits in
-    // 80000 frames; one frame later it does not. The decode's hiss does not count: only the reference decides.
-    {"sound_just_early_enough", {{"ref.wav", late(0, 1.0, 80000, 42500)}, {"b.wav", hissing(42505, 0.5)}},
-     {"ref.wav", "b.wav"}, 0, "input_wav_length : 79995\r\n", "input_wav_length : 80000\r\nNote: the reference is "
-     "silent at its start; measuring from frame 35900.\r\nFLO 1:Offset:    5    Gain:1.988631    Gain:5.971083[dB]    "
-     "Score:0.094593   \r\n"},
-    // Silence that ends inside the compare window leaves the measure where it is.
-    {"a_silence_shorter_than_the_window", {{"ref.wav", late(0, 1.0, FRAMES, 10000)}, {"b.wav", late(7, 1.0, FRAMES, 10000)}},
-     {"ref.wav", "b.wav"}, 0, "input_wav_length : 70000\r\nFLO 1:Offset:    7    Gain:1.000000    Gain:0.000000[dB]"
-     "    Score:0.000000   \r\nbiggest_delay    : 7\r\nsmallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\n"
-     "input_wav_length : 69993\r\n"},
-    // A reference silent where it is compared leaves every decode unmeasured.
-    {"sound_too_late", {{"ref.wav", late(0, 1.0, 80000, 42501)}, {"b.wav", late(0, 1.0, 80000, 0)}},
-     {"ref.wav", "b.wav"}, 0, silent + "80000\r\n"},
-    // Dither, or one stray step, is no sound: the reference is measured from its first second of music.
-    // The music starts at frame 36600, right after the frames compared.
-    {"a_dithered_intro", {{"ref.wav", quiet_intro(36600, 90000, true)}, {"b.wav", late(3, 0.5, 90000, 36600)}},
-     {"ref.wav", "b.wav"}, 0, "input_wav_length : 89997\r\n", "Note: the reference is silent at its start; measuring "
-     "from frame 30000.\r\nFLO 1:Offset:    3    Gain:2.000000"},
-    {"a_stray_step_in_two_seconds_of_zeros", {{"ref.wav", quiet_intro(88200, 130000, false, 30000)},
-     {"b.wav", late(3, 1.0, 130000, 88200)}}, {"ref.wav", "b.wav"}, 0, "input_wav_length : 129997\r\n",
-     "Note: the reference is silent at its start; measuring from frame 81600.\r\nFLO 1:Offset:    3"},
-    // Too late for a whole capture: the dither is measured as it is, here against a copy of it.
-    {"a_dithered_intro_with_the_sound_too_late", {{"ref.wav", quiet_intro(42501, 80000, true)},
-     {"b.wav", quiet_intro(42501, 80000, true)}}, {"ref.wav", "b.wav"}, 0, "input_wav_length : 80000\r\n",
-     "input_wav_length : 80000\r\nINT 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
-     "biggest_delay"},
-    // A decoder's silence of 1e-34s, ahead of the music, is no sound either: it cannot set the scale of the run.
-    {"a_decode_of_tiny_values_beside_a_good_one",
-     {{"b.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(decode_of(source(), FRAMES, 50000, 1.0, 1e-34, 9))})},
-      {"c.wav", take(7)}}, {"ref.wav", "b.wav", "c.wav"}, 0,
-     "No Sound At All.\r\nFLO 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n" + unmeasured +
-     "FLO 2:Offset:    7    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\nbiggest_delay    : 7\r\n"
-     "smallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\ninput_wav_length : 69993\r\n"},
-    // The decode's output would be the reference itself.
-    {"output_is_an_input", {{"b.wav.raw", take(0)}, {"b.wav", take(1)}}, {"b.wav.raw", "b.wav"}, 9,
-     "This output would replace an input : b.wav.raw.\r\n"},
-    {"an_input_given_twice", {}, {"ref.wav", "ref.wav"}, 9,
-     "Two inputs would be written to the same output : ref.wav.raw.\r\n"},
-    {"two_spellings_of_one_output", {{"sub/", {}}, {"a.32b.wav", take(1)}, {"a.32b.wav.x.32b.wav", take(2)}},
-     {"ref.wav", "a.32b.wav", "sub/../a.32b.wav.x.32b.wav"}, 9,
-     "Two inputs would be written to the same output : a.raw.\r\n"},
-    {"a_folder_at_an_output_name", {{"ref.wav.raw", old}, {"b.raw/", {}}, {"b.32b.wav", take(1)}},
-     {"ref.wav", "b.32b.wav"}, 9, "Output path is not available.\r\nIn file : b.raw.\r\nReason : Is a directory.\r\n"},
-    {"a_write_protected_output", {{"ref.wav.raw", old}, {"b.wav.raw", old}, {"b.wav", take(1)}}, {"ref.wav", "b.wav"},
-     9, "This output is write-protected : b.wav.raw.\r\n", "", {}, PROTECTED},
-    // Named once per folder, never removed; a folder keeps a name that holds ".32b.wav".
-    {"leftovers_of_a_stopped_run", {{STOPPED, old}, {".eqalign-x-1.tmp", old}, {"x.32b.wav.d/" + STOPPED, old},
-     {"x.32b.wav.d/c.32b.wav", take(2)}, {"b.wav", take(1)}}, {"ref.wav", "b.wav", "x.32b.wav.d/c.32b.wav"}, 0,
-     "input_wav_length : 69998\r\n", "input_wav_length : 70000\r\nNote: " + STOPPED + stopped + "Note: x.32b.wav.d/" +
-     STOPPED + stopped + "FLO 1:", {"x.32b.wav.d/c.raw"}, LEFTOVERS},
-    // The last output's folder takes no new file, even from root.
-    {"an_output_that_cannot_be_created", {{"ref.wav.raw", old}, {"b.wav", take(1)}, {"c.wav", take(2)}},
-     {"ref.wav", "b.wav", "/dev/fd/42"}, 9,
-     "Output path is not available.\r\nIn file : /dev/fd/42.raw.\r\nReason : No such file or directory.\r\n",
-     "biggest_delay", {}, OPEN_DESCRIPTOR},
-    // As a full disk would: the first output stops at 100 kB.
-    {"an_output_that_cannot_be_written", {{"ref.wav.raw", old}, {"b.wav", take(1)}}, {"ref.wav", "b.wav"}, 9,
-     "Cannot write output file : ref.wav.raw.\r\nReason : File too large.\r\n", "", {}, SMALL_DISK},
-    pair("another_piece", wav_bytes({.format_tag = 3, .data = as_float_frames(music(FRAMES, 99))}), 0,
-         "FLO 1:Offset: 4251    Gain:0.995945    Gain:-0.035294[dB]    Score:1.292235   \r\n"
-         "Note: track 1 matches the reference poorly; is it a decode of the reference?\r\nbiggest_delay    : 4251\r\n"
-         "smallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\ninput_wav_length : 65749\r\n"),
-    {"delays_at_the_ends_of_the_range", {{"b.wav", take(7499)}, {"c.wav", take(-2500)}}, {"ref.wav", "b.wav", "c.wav"},
-     0,
-     "Note: the delay of track 2" + end + "biggest_delay    : 7499\r\nsmallest_delay   : -2500\r\n"
-     "biggest_gain     : 1.000000\r\ninput_wav_length : 60001\r\n",
-     "FLO 1:Offset: 7499    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
-     "Note: the delay of track 1" + end + "FLO 2:Offset:-2500"},
-    // Run twice: the second run in the same folder replaces the first's outputs.
-    {"names_with_spaces_dashes_and_utf8", {{"my song.32b.wav", take(3)}, {"-x.32b.wav", take(4)},
-     {utf8 + ".32b.wav", take(5)}, {"x.32B.WAV", take(6)}},
-     {"ref.wav", "my song.32b.wav", "-x.32b.wav", utf8 + ".32b.wav", "x.32B.WAV"}, 0, "input_wav_length : 69994\r\n",
-     "", {"ref.wav.raw", "my song.raw", "-x.raw", utf8 + ".raw", "x.32B.WAV.raw"}, PLAIN, 2},
-    {"a_name_that_is_not_utf8", {{"x\xff.32b.wav", take(3)}}, {"ref.wav", "x\xff.32b.wav"}, 0,
-     "input_wav_length : 69997\r\n", "", {"x\xff.raw"}, POSIX_ONLY},
-    {"a_name_of_2100_characters", {{longest, take(0)}}, {"ref.wav", longest}, 0, "input_wav_length : 70000\r\n", "",
-     {longest.substr(0, 2092) + ".raw"}},
-    {"a_name_of_5000_characters", {}, {"ref.wav", too_long}, 2,
-     "Cannot open this file : " + too_long + ".\r\nReason : File name too long.\r\n"},
-  };
-  // clang-format on
-}
-
-void PrintTo(const row& r, std::ostream* os) { *os << r.label; }
-
-class Run : public testing::TestWithParam<row> {};
-
-TEST_P(Run, EndsWithItsStatusReportAndFiles) {
-  const row& r = GetParam();
-#ifdef _WIN32
-  if (r.kind != PLAIN && r.kind != PROTECTED && r.kind != LEFTOVERS)
-    GTEST_SKIP() << "a fifo, a mode, a /dev/fd name or a name that is not UTF-8 has no Windows form";
-#else
-  if (r.kind == UNREADABLE || r.kind == PROTECTED) {
-    if (geteuid() == 0) GTEST_SKIP() << "file modes do not bind root";
-  }
+// Runs the case, then checks what holds after every run: no temporary is
+// left, the inputs are as they were, and a failed run changed no file it
+// found and wrote no output.
+void run_and_check(const run_case& r) {
+#ifndef _WIN32
+  if (r.modes_matter && geteuid() == 0) GTEST_SKIP() << "file modes do not bind root";
 #endif
   scratch_dir dir;
   files inputs = r.inputs;
@@ -319,56 +159,19 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
     fs::create_directories(utf8_path(dir / name).parent_path());
     ASSERT_TRUE(name.ends_with('/') || write_bytes(dir / name, content)) << name;
   }
-#ifndef _WIN32
-  if (r.kind == FIFO) {
-    ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
-  }
-  if (r.kind == LINKED_OUTPUT) {
-    dir.put("kept.txt", {'k'});
-    fs::create_symlink("kept.txt", dir.path / "b.wav.raw");
-  }
-  if (r.kind == UNREADABLE) chmod((dir / "b.wav").c_str(), 0);
-  // Open across the spawn on purpose: the run reads c.wav as /dev/fd/42.
-  const int c_wav = r.kind == OPEN_DESCRIPTOR ? open((dir / "c.wav").c_str(), O_RDONLY | O_CLOEXEC) : -1;
-  if (c_wav >= 0) {
-    ASSERT_EQ(dup2(c_wav, 42), 42);
-    close(c_wav);
-  }
-#endif
-  // Read-only on Windows; mode 0444 on POSIX.
-  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-  if (r.kind == PROTECTED) fs::permissions(utf8_path(dir / "b.wav.raw"), write, fs::perm_options::remove);
-  if (r.kind == LEFTOVERS) dir.put(RUNNING, {'r'});
-#ifndef _WIN32
-  rlimit file_size{};
-  getrlimit(RLIMIT_FSIZE, &file_size);
-  const rlimit small{100000, file_size.rlim_max};
-  if (r.kind == SMALL_DISK) setrlimit(RLIMIT_FSIZE, &small);
-#endif
+  if (r.before != nullptr) r.before(dir);
   for (int run = 0; run < r.runs; ++run) {
     const run_result result = run_program(r.args, dir / "");
     const std::string out = reasons_as_here(result.out);
     EXPECT_EQ(result.status, r.status);
-    if (r.args.size() < 2) {
-      EXPECT_EQ(out, r.tail);
-    }
+    if (r.args.size() < 2) EXPECT_EQ(out, r.tail);
     EXPECT_TRUE(out.starts_with(r.args.size() < 2 ? "" : BANNER_START + r.args[0] + "\r\n")) << out;
     EXPECT_TRUE(out.ends_with(reasons_as_here(r.tail))) << out;
     EXPECT_NE(out.find(r.has), std::string::npos) << out;
     EXPECT_EQ(out.find(RUNNING), std::string::npos) << out;
   }
-  if (r.kind == PROTECTED) fs::permissions(utf8_path(dir / "b.wav.raw"), write, fs::perm_options::add);
-#ifndef _WIN32
-  if (r.kind == OPEN_DESCRIPTOR) close(42);
-  if (r.kind == UNREADABLE) chmod((dir / "b.wav").c_str(), 0644);
-  setrlimit(RLIMIT_FSIZE, &file_size);
-#endif
+  if (r.after != nullptr) r.after(dir);
   for (const std::string& f : r.made) EXPECT_TRUE(fs::exists(utf8_path(dir / f))) << f;
-  // A link at an output name is replaced, and what it led to kept.
-  if (r.kind == LINKED_OUTPUT) {
-    EXPECT_FALSE(fs::is_symlink(dir.path / "b.wav.raw"));
-    EXPECT_EQ(read_bytes(dir / "kept.txt"), bytes{'k'});
-  }
   for (const auto& [name, content] : inputs) {
     const bool input = std::find(r.args.begin(), r.args.end(), name) != r.args.end();
     if (!name.ends_with('/') && (input || r.status != 0 || name.starts_with(".eqalign-"))) {
@@ -386,8 +189,253 @@ TEST_P(Run, EndsWithItsStatusReportAndFiles) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Run, testing::ValuesIn(rows()),
-                         [](const testing::TestParamInfo<row>& info) { return info.param.label; });
+const std::string IN_B = "In file : b.wav.\r\n";
+const std::string RATE_NOTE = "Note: using sample rate other than 44.1kHz is not recommended.\r\n";
+const std::string UNMEASURED =
+    "Note: track 1 could not be measured: it is silent where it is compared; it is written without alignment or "
+    "level matching.\r\n";
+const std::string SILENT =
+    "No Sound At All.\r\nFLO 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n" +
+    UNMEASURED + "biggest_delay    : 0\r\nsmallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\ninput_wav_length : ";
+const bytes OLD{'o', 'l', 'd'};
+
+bytes at48(int delay) { return take(delay, 1.0, true, 48000); }
+bytes late(int delay, double gain, int frames, int silence) { return take(delay, gain, true, 44100, frames, silence); }
+
+// The command line, and inputs that are refused or that set the common length.
+std::vector<run_case> command_line_and_inputs() {
+  std::vector<std::string> eleven;
+  files ten;
+  std::vector<std::string> ten_names{"ref.wav"};
+  for (int i = 0; i < 11; ++i) eleven.push_back(std::to_string(i) + ".wav");
+  for (int i = 1; i < 10; ++i) {
+    ten_names.push_back(std::to_string(i) + "t.wav");
+    ten.emplace_back(ten_names.back(), take(i, 1.0, i % 2 == 0));
+  }
+  ten.emplace_back("9t.wav.raw", bytes(3, 'o'));  // a full run over an earlier one
+  const bytes short_data = wav_bytes({.data = bytes(352799, 0)});
+  const std::string too_long(5000, 'n');
+  // clang-format off
+  std::vector<run_case> rows = {
+    {.label = "usage_without_names", .args = {}, .tail = USAGE},
+    {.label = "usage_with_one_name", .args = {"only.wav"}, .tail = USAGE},
+    {.label = "eleven_names", .args = eleven, .status = 1, .tail = "wav_num 11 is too much.\r\n"},
+    {.label = "a_name_that_cannot_be_opened",
+     .inputs = {{"ref.wav", wav_bytes({.before_fmt = {{"LIST", bytes(4, 0)}}, .data = bytes(800, 0)})},
+                {"b.wav", wav_bytes({.between = {{"fact", bytes(4, 0)}}, .data = bytes(800, 0)})},
+                {"d.wav", wav_bytes({.format_tag = 2})}},  // would fail with status 4 if read
+     .args = {"ref.wav", "b.wav", "c.wav", "d.wav"}, .status = 2,
+     .tail = "skipped unknown chunk 'LIST' while searching 'fmt '.\r\n"
+             "skipped unknown chunk 'fact' while searching 'data'.\r\nCannot open this file : c.wav.\r\n"
+             "Reason : No such file or directory.\r\n"},
+    {.label = "ten_files", .inputs = ten, .args = ten_names, .tail = "input_wav_length : 69991\r\n",
+     .has = "INT 9:Offset:    9"},
+    {.label = "empty", .inputs = {{"b.wav", {}}}, .status = 3, .tail = "Chunks too much.\r\n" + IN_B},
+    // Frames, not bytes, make the length: the first file of the fewest frames is named.
+    {.label = "44099_frames_twice_the_second_time_in_fewer_bytes",
+     .inputs = {{"b.wav", short_data}, {"c.wav", wav_bytes({.byte_rate = 176400, .data = bytes(176399, 0)})}},
+     .args = {"ref.wav", "b.wav", "c.wav"}, .status = 8,
+     .tail = "input_wav_length : 44099\r\nINPUT FILES TOO SHORT.\r\n" + IN_B},
+    {.label = "a_16_bit_decode_of_more_frames_in_fewer_bytes",
+     .inputs = {{"b.wav", narrow_take(3, 2, false, {}, 100000)}}, .tail = "input_wav_length : 69997\r\n",
+     .has = "input_wav_length : 70000\r\nINT 1:Offset:    3"},
+    {.label = "header_without_data", .inputs = {{"b.wav", wav_bytes({.data_size = 400000})}}, .status = 8,
+     .tail = "Note: data chunk is longer than the file; using 0 bytes : b.wav.\r\ninput_wav_length : 0\r\n"
+             "INPUT FILES TOO SHORT.\r\n" + IN_B},
+    {.label = "odd_and_oversized_data_sizes",
+     .inputs = {{"b.wav", wav_bytes({.data_size = 368001, .data = bytes(368002, 0)})},
+                {"c.wav", wav_bytes({.format_tag = 3, .data_size = 0xFFFFFFFF, .data = as_float_frames(source())})}},
+     .args = {"ref.wav", "b.wav", "c.wav"}, .tail = "input_wav_length : 46000\r\n"},
+    {.label = "a_folder", .inputs = {{"f.wav/", {}}}, .args = {"ref.wav", "f.wav"}, .status = 2,
+     .tail = "Cannot open this file : f.wav.\r\nReason : Not a regular file.\r\n"},
+    {.label = "rate_of_the_first_decode", .inputs = {{"b.wav", at48(0)}}, .args = {"ref.wav", "b.wav", "missing.wav"},
+     .status = 11, .tail = RATE_NOTE + "Sample rate 48000 Hz differs from the reference's 44100 Hz : b.wav.\r\n"},
+    {.label = "rate_of_a_later_decode", .inputs = {{"ref.wav", at48(0)}, {"b.wav", at48(5)}, {"c.wav", take(0)}},
+     .args = {"ref.wav", "b.wav", "c.wav"}, .status = 11,
+     .tail = RATE_NOTE + "Sample rate 44100 Hz differs from the reference's 48000 Hz : c.wav.\r\n"},
+    {.label = "one_rate_not_44100", .inputs = {{"ref.wav", at48(0)}, {"b.wav", at48(5)}},
+     .tail = "input_wav_length : 69995\r\n", .has = RATE_NOTE + RATE_NOTE + "input_wav_length : 70000\r\nFLO 1:Offset:    5"},
+    {.label = "a_name_of_5000_characters", .args = {"ref.wav", too_long}, .status = 2,
+     .tail = "Cannot open this file : " + too_long + ".\r\nReason : File name too long.\r\n"},
+  };
+#ifndef _WIN32
+  rows.push_back({.label = "a_fifo", .args = {"ref.wav", "fifo.wav"}, .status = 2,
+                  .tail = "Cannot open this file : fifo.wav.\r\nReason : Not a regular file.\r\n",
+                  .before = [](const scratch_dir& dir) { ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0600), 0); }});
+  rows.push_back({.label = "unreadable", .inputs = {{"b.wav", take(0)}}, .status = 2,
+                  .tail = "Cannot open this file : b.wav.\r\nReason : Permission denied.\r\n",
+                  .before = [](const scratch_dir& dir) { chmod((dir / "b.wav").c_str(), 0); },
+                  .after = [](const scratch_dir& dir) { chmod((dir / "b.wav").c_str(), 0644); },
+                  .modes_matter = true});
+#endif
+  // clang-format on
+  return rows;
+}
+
+// What the report says of each decode measured.
+std::vector<run_case> measurement() {
+  const std::string end = " is at the end of the searched range; the true delay may lie beyond it.\r\n";
+  // 80000 frames, the source from frame `delay` on, and hiss throughout.
+  const auto hissing = [](int delay, double gain) {
+    return wav_bytes({.format_tag = 3, .data = as_float_frames(decode_of(source(), 80000, delay, gain, 0.01, 5))});
+  };
+  // clang-format off
+  return {
+    {.label = "silent_decode_of_352807_bytes",
+     .inputs = {{"b.wav", wav_bytes({.format_tag = 3, .data = bytes(352807, 0)})}}, .tail = SILENT + "44100\r\n"},
+    {.label = "nan_infinite_and_huge_floats", .inputs = {{"b.wav", non_finite_samples()}},
+     .tail = "FLO 1: Clipped 5 times.\r\n"},
+    // The reference is silent up to frame 42500: measured from 6600 frames before, a whole capture just fits in
+    // 80000 frames; one frame later it does not. The decode's hiss does not count: only the reference decides.
+    {.label = "sound_just_early_enough", .inputs = {{"ref.wav", late(0, 1.0, 80000, 42500)}, {"b.wav", hissing(42505, 0.5)}},
+     .tail = "input_wav_length : 79995\r\n",
+     .has = "input_wav_length : 80000\r\nNote: the reference is silent at its start; measuring from frame 35900.\r\n"
+            "FLO 1:Offset:    5    Gain:1.988631    Gain:5.971083[dB]    Score:0.094593   \r\n"},
+    // Silence that ends inside the compare window leaves the measure where it is.
+    {.label = "a_silence_shorter_than_the_window",
+     .inputs = {{"ref.wav", late(0, 1.0, FRAMES, 10000)}, {"b.wav", late(7, 1.0, FRAMES, 10000)}},
+     .tail = "input_wav_length : 70000\r\nFLO 1:Offset:    7    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000"
+             "   \r\nbiggest_delay    : 7\r\nsmallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\n"
+             "input_wav_length : 69993\r\n"},
+    // A reference silent where it is compared leaves every decode unmeasured.
+    {.label = "sound_too_late", .inputs = {{"ref.wav", late(0, 1.0, 80000, 42501)}, {"b.wav", late(0, 1.0, 80000, 0)}},
+     .tail = SILENT + "80000\r\n"},
+    // Dither, or one stray step, is no sound: the reference is measured from its first second of music.
+    // The music starts at frame 36600, right after the frames compared.
+    {.label = "a_dithered_intro", .inputs = {{"ref.wav", quiet_intro(36600, 90000, true)},
+                                             {"b.wav", late(3, 0.5, 90000, 36600)}},
+     .tail = "input_wav_length : 89997\r\n",
+     .has = "Note: the reference is silent at its start; measuring from frame 30000.\r\nFLO 1:Offset:    3    Gain:2.000000"},
+    {.label = "a_stray_step_in_two_seconds_of_zeros",
+     .inputs = {{"ref.wav", quiet_intro(88200, 130000, false, 30000)}, {"b.wav", late(3, 1.0, 130000, 88200)}},
+     .tail = "input_wav_length : 129997\r\n",
+     .has = "Note: the reference is silent at its start; measuring from frame 81600.\r\nFLO 1:Offset:    3"},
+    // Too late for a whole capture: the dither is measured as it is, here against a copy of it.
+    {.label = "a_dithered_intro_with_the_sound_too_late",
+     .inputs = {{"ref.wav", quiet_intro(42501, 80000, true)}, {"b.wav", quiet_intro(42501, 80000, true)}},
+     .tail = "input_wav_length : 80000\r\n",
+     .has = "input_wav_length : 80000\r\nINT 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   "
+            "\r\nbiggest_delay"},
+    // A decoder's silence of 1e-34s, ahead of the music, is no sound either: it cannot set the scale of the run.
+    {.label = "a_decode_of_tiny_values_beside_a_good_one",
+     .inputs = {{"b.wav", wav_bytes({.format_tag = 3,
+                                     .data = as_float_frames(decode_of(source(), FRAMES, 50000, 1.0, 1e-34, 9))})},
+                {"c.wav", take(7)}},
+     .args = {"ref.wav", "b.wav", "c.wav"},
+     .tail = "No Sound At All.\r\nFLO 1:Offset:    0    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n" +
+             UNMEASURED + "FLO 2:Offset:    7    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
+             "biggest_delay    : 7\r\nsmallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\ninput_wav_length : 69993\r\n"},
+    {.label = "another_piece", .inputs = {{"b.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(music(FRAMES, 99))})}},
+     .tail = "FLO 1:Offset: 4251    Gain:0.995945    Gain:-0.035294[dB]    Score:1.292235   \r\n"
+             "Note: track 1 matches the reference poorly; is it a decode of the reference?\r\nbiggest_delay    : 4251\r\n"
+             "smallest_delay   : 0\r\nbiggest_gain     : 1.000000\r\ninput_wav_length : 65749\r\n"},
+    {.label = "delays_at_the_ends_of_the_range", .inputs = {{"b.wav", take(7499)}, {"c.wav", take(-2500)}},
+     .args = {"ref.wav", "b.wav", "c.wav"},
+     .tail = "Note: the delay of track 2" + end + "biggest_delay    : 7499\r\nsmallest_delay   : -2500\r\n"
+             "biggest_gain     : 1.000000\r\ninput_wav_length : 60001\r\n",
+     .has = "FLO 1:Offset: 7499    Gain:1.000000    Gain:0.000000[dB]    Score:0.000000   \r\n"
+            "Note: the delay of track 1" + end + "FLO 2:Offset:-2500"},
+  };
+  // clang-format on
+}
+
+// The outputs' names, what stands at them, and outputs that cannot be written.
+std::vector<run_case> outputs_and_names() {
+  const std::string stopped = " is left from a stopped run; it can be removed.\r\n";
+  const std::string utf8 = "caf\xc3\xa9 \xe9\x9f\xb3\xe6\xa5\xbd";
+  const std::string longest = long_name(2100);
+  // clang-format off
+  std::vector<run_case> rows = {
+    // The decode's output would be the reference itself.
+    {.label = "output_is_an_input", .inputs = {{"b.wav.raw", take(0)}, {"b.wav", take(1)}},
+     .args = {"b.wav.raw", "b.wav"}, .status = 9, .tail = "This output would replace an input : b.wav.raw.\r\n"},
+    {.label = "an_input_given_twice", .args = {"ref.wav", "ref.wav"}, .status = 9,
+     .tail = "Two inputs would be written to the same output : ref.wav.raw.\r\n"},
+    {.label = "two_spellings_of_one_output",
+     .inputs = {{"sub/", {}}, {"a.32b.wav", take(1)}, {"a.32b.wav.x.32b.wav", take(2)}},
+     .args = {"ref.wav", "a.32b.wav", "sub/../a.32b.wav.x.32b.wav"}, .status = 9,
+     .tail = "Two inputs would be written to the same output : a.raw.\r\n"},
+    {.label = "a_folder_at_an_output_name", .inputs = {{"ref.wav.raw", OLD}, {"b.raw/", {}}, {"b.32b.wav", take(1)}},
+     .args = {"ref.wav", "b.32b.wav"}, .status = 9,
+     .tail = "Output path is not available.\r\nIn file : b.raw.\r\nReason : Is a directory.\r\n"},
+    // Read-only on Windows; mode 0444 on POSIX.
+    {.label = "a_write_protected_output", .inputs = {{"ref.wav.raw", OLD}, {"b.wav.raw", OLD}, {"b.wav", take(1)}},
+     .status = 9, .tail = "This output is write-protected : b.wav.raw.\r\n",
+     .before = [](const scratch_dir& dir) {
+       fs::permissions(utf8_path(dir / "b.wav.raw"), WRITE_BITS, fs::perm_options::remove);
+     },
+     .after = [](const scratch_dir& dir) {
+       fs::permissions(utf8_path(dir / "b.wav.raw"), WRITE_BITS, fs::perm_options::add);
+     },
+     .modes_matter = true},
+    // Named once per folder, never removed; a folder keeps a name that holds ".32b.wav".
+    {.label = "leftovers_of_a_stopped_run",
+     .inputs = {{STOPPED, OLD}, {".eqalign-x-1.tmp", OLD}, {"x.32b.wav.d/" + STOPPED, OLD},
+                {"x.32b.wav.d/c.32b.wav", take(2)}, {"b.wav", take(1)}},
+     .args = {"ref.wav", "b.wav", "x.32b.wav.d/c.32b.wav"}, .tail = "input_wav_length : 69998\r\n",
+     .has = "input_wav_length : 70000\r\nNote: " + STOPPED + stopped + "Note: x.32b.wav.d/" + STOPPED + stopped + "FLO 1:",
+     .made = {"x.32b.wav.d/c.raw"},
+     .before = [](const scratch_dir& dir) { dir.put(RUNNING, {'r'}); }},
+    // Run twice: the second run in the same folder replaces the first's outputs.
+    {.label = "names_with_spaces_dashes_and_utf8",
+     .inputs = {{"my song.32b.wav", take(3)}, {"-x.32b.wav", take(4)}, {utf8 + ".32b.wav", take(5)}, {"x.32B.WAV", take(6)}},
+     .args = {"ref.wav", "my song.32b.wav", "-x.32b.wav", utf8 + ".32b.wav", "x.32B.WAV"},
+     .tail = "input_wav_length : 69994\r\n",
+     .made = {"ref.wav.raw", "my song.raw", "-x.raw", utf8 + ".raw", "x.32B.WAV.raw"}, .runs = 2},
+    {.label = "a_name_of_2100_characters", .inputs = {{longest, take(0)}}, .args = {"ref.wav", longest},
+     .tail = "input_wav_length : 70000\r\n", .made = {longest.substr(0, 2092) + ".raw"}},
+  };
+#ifndef _WIN32
+  rows.push_back({.label = "a_name_that_is_not_utf8", .inputs = {{"x\xff.32b.wav", take(3)}},
+                  .args = {"ref.wav", "x\xff.32b.wav"}, .tail = "input_wav_length : 69997\r\n", .made = {"x\xff.raw"}});
+  // A link at an output name is replaced, and what it led to kept.
+  rows.push_back({.label = "a_link_at_an_output_name", .inputs = {{"b.wav", take(4)}},
+                  .tail = "input_wav_length : 69996\r\n",
+                  .before = [](const scratch_dir& dir) {
+                    dir.put("kept.txt", {'k'});
+                    fs::create_symlink("kept.txt", dir.path / "b.wav.raw");
+                  },
+                  .after = [](const scratch_dir& dir) {
+                    EXPECT_FALSE(fs::is_symlink(dir.path / "b.wav.raw"));
+                    EXPECT_EQ(read_bytes(dir / "kept.txt"), bytes{'k'});
+                  }});
+  // The last output's folder takes no new file, even from root: c.wav is read as /dev/fd/42.
+  rows.push_back({.label = "an_output_that_cannot_be_created",
+                  .inputs = {{"ref.wav.raw", OLD}, {"b.wav", take(1)}, {"c.wav", take(2)}},
+                  .args = {"ref.wav", "b.wav", "/dev/fd/42"}, .status = 9,
+                  .tail = "Output path is not available.\r\nIn file : /dev/fd/42.raw.\r\n"
+                          "Reason : No such file or directory.\r\n",
+                  .has = "biggest_delay",
+                  .before = [](const scratch_dir& dir) {
+                    const int c_wav = open((dir / "c.wav").c_str(), O_RDONLY | O_CLOEXEC);
+                    ASSERT_EQ(dup2(c_wav, 42), 42);
+                    close(c_wav);
+                  },
+                  .after = [](const scratch_dir&) { close(42); }});
+  // As a full disk would: the first output stops at 100 kB.
+  rows.push_back({.label = "an_output_that_cannot_be_written", .inputs = {{"ref.wav.raw", OLD}, {"b.wav", take(1)}},
+                  .status = 9, .tail = "Cannot write output file : ref.wav.raw.\r\nReason : File too large.\r\n",
+                  .before = [](const scratch_dir&) {
+                    getrlimit(RLIMIT_FSIZE, &file_size_limit);
+                    const rlimit small{100000, file_size_limit.rlim_max};
+                    setrlimit(RLIMIT_FSIZE, &small);
+                  },
+                  .after = [](const scratch_dir&) { setrlimit(RLIMIT_FSIZE, &file_size_limit); }});
+#endif
+  // clang-format on
+  return rows;
+}
+
+class CommandLineAndInputs : public testing::TestWithParam<run_case> {};
+class Measurement : public testing::TestWithParam<run_case> {};
+class OutputsAndNames : public testing::TestWithParam<run_case> {};
+TEST_P(CommandLineAndInputs, EndsWithItsStatusReportAndFiles) { run_and_check(GetParam()); }
+TEST_P(Measurement, EndsWithItsStatusReportAndFiles) { run_and_check(GetParam()); }
+TEST_P(OutputsAndNames, EndsWithItsStatusReportAndFiles) { run_and_check(GetParam()); }
+const auto LABEL = [](const testing::TestParamInfo<run_case>& info) { return info.param.label; };
+INSTANTIATE_TEST_SUITE_P(Table, CommandLineAndInputs, testing::ValuesIn(command_line_and_inputs()), LABEL);
+INSTANTIATE_TEST_SUITE_P(Table, Measurement, testing::ValuesIn(measurement()), LABEL);
+INSTANTIATE_TEST_SUITE_P(Table, OutputsAndNames, testing::ValuesIn(outputs_and_names()), LABEL);
 
 std::int16_t sample_at(const bytes& raw, std::size_t i) {
   return static_cast<std::int16_t>(raw[2 * i] | (raw[2 * i + 1] << 8));
