@@ -85,6 +85,17 @@ struct search_result {
   double score = 0.0;
 };
 
+// Working arrays of a search, kept with its scores so that a caller that
+// scores again reuses them. Separate arrays, so that an address sanitizer
+// build notices a kernel that strays past one.
+struct lag_work {
+  std::vector<double> test_copy;
+  std::vector<double> test_squares;
+  std::vector<double> window_sums;
+  std::vector<double> lag_gains;
+  std::vector<double> residual_sums;
+};
+
 // The gain and score of each lag of a search, lag first_lag + i at index i.
 struct lag_scores {
   int first_lag = 0;
@@ -93,6 +104,7 @@ struct lag_scores {
   bool silent_window = false;
   std::vector<double> gain;
   std::vector<double> score;
+  lag_work work;
 };
 
 // Scores lags first_lag .. first_lag + count - 1 of `test` against the
@@ -100,8 +112,8 @@ struct lag_scores {
 // k from COMPARE_BEGIN up to COMPARE_END, all inside ANALYSIS_LENGTH. Each
 // lag's sums run in ascending index order in plain double arithmetic; built
 // with -ffp-contract=off, as every target is, so that no multiply-add is
-// fused, the result is the same bit for bit on every CPU. Safe to run on
-// several threads at once.
+// fused, the result is the same bit for bit on every CPU. Threads may score
+// at once, each into its own `out`.
 void score_lags(const double* ref, const double* test, int first_lag, int count, lag_scores& out);
 
 // Whether lag index i gave a finite gain above 0 and a finite score.

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
 
 #include "analysis/analysis.h"
 #include "analysis/search_kernels.h"
@@ -21,16 +20,6 @@ constexpr int PADDED_DELAYS = padded_count(DELAY_COUNT);
 constexpr int PADDED_TEST = COMPARE_LENGTH + PADDED_DELAYS;
 static_assert(COMPARE_BEGIN + DELAY_MIN == 0, "delay slot 0 reads track index 0");
 static_assert(PADDED_TEST >= ANALYSIS_LENGTH, "the padded copy holds the whole track");
-
-// Working arrays of one search, one set per thread. Separate arrays, so that
-// an address sanitizer build notices a kernel that strays past one.
-struct search_space {
-  alignas(64) double test_copy[PADDED_TEST];
-  alignas(64) double test_squares[PADDED_TEST];
-  alignas(64) double window_sums[PADDED_DELAYS];
-  alignas(64) double lag_gains[PADDED_DELAYS];
-  alignas(64) double residual_sums[PADDED_DELAYS];
-};
 
 // Each lane of a vector is one delay and keeps its own sum, taken one index
 // at a time in ascending order, exactly as a scalar loop would; V vectors in
@@ -153,29 +142,33 @@ void score_lags_with(const double* ref, const double* test, int first_lag, int c
   out.ref_norm = std::sqrt(ref_sum);
   if (out.ref_norm == 0 || count <= 0) return;
 
-  static thread_local const std::unique_ptr<search_space> space(new search_space);
-  search_space& w = *space;
   const int padded = padded_count(count);
   // Lag slot d reads track index base + i + d; slots past `count` are padding
   // whose results are dropped, so they read zeros.
   const int base = COMPARE_BEGIN + first_lag;
   const int used = COMPARE_LENGTH + padded;
   const int held = std::clamp(ANALYSIS_LENGTH - base, 0, used);
-  std::memcpy(w.test_copy, test + base, static_cast<std::size_t>(held) * sizeof(double));
-  std::memset(w.test_copy + held, 0, static_cast<std::size_t>(used - held) * sizeof(double));
-  for (int i = 0; i < used; ++i) w.test_squares[i] = w.test_copy[i] * w.test_copy[i];
+  lag_work& w = out.work;
+  w.test_copy.resize(static_cast<std::size_t>(used));
+  w.test_squares.resize(static_cast<std::size_t>(used));
+  w.window_sums.resize(static_cast<std::size_t>(padded));
+  w.lag_gains.resize(static_cast<std::size_t>(padded));
+  w.residual_sums.resize(static_cast<std::size_t>(padded));
+  std::copy(test + base, test + base + held, w.test_copy.begin());
+  std::fill(w.test_copy.begin() + held, w.test_copy.end(), 0.0);
+  for (int i = 0; i < used; ++i) w.test_squares[static_cast<std::size_t>(i)] = w.test_copy[static_cast<std::size_t>(i)] * w.test_copy[static_cast<std::size_t>(i)];
 
-  run.windows(w.test_squares, padded, w.window_sums);
-  for (int d = 0; d < count; ++d) {
+  run.windows(w.test_squares.data(), padded, w.window_sums.data());
+  for (std::size_t d = 0; d < static_cast<std::size_t>(count); ++d) {
     const double window_norm = std::sqrt(w.window_sums[d]);
     if (window_norm == 0) out.silent_window = true;
     w.lag_gains[d] = window_norm == 0 ? std::numeric_limits<double>::infinity() : out.ref_norm / window_norm;
   }
-  for (int d = count; d < padded; ++d) w.lag_gains[d] = 1.0;
-  run.residuals(w.test_copy, ref + COMPARE_BEGIN, w.lag_gains, padded, w.residual_sums);
-  for (int d = 0; d < count; ++d) {
-    out.gain[static_cast<std::size_t>(d)] = w.lag_gains[d];
-    out.score[static_cast<std::size_t>(d)] = std::sqrt(w.residual_sums[d]) / out.ref_norm;
+  std::fill(w.lag_gains.begin() + count, w.lag_gains.end(), 1.0);
+  run.residuals(w.test_copy.data(), ref + COMPARE_BEGIN, w.lag_gains.data(), padded, w.residual_sums.data());
+  for (std::size_t d = 0; d < static_cast<std::size_t>(count); ++d) {
+    out.gain[d] = w.lag_gains[d];
+    out.score[d] = std::sqrt(w.residual_sums[d]) / out.ref_norm;
   }
 }
 
