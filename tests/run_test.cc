@@ -164,7 +164,9 @@ void run_and_check(const run_case& r) {
     const run_result result = run_program(r.args, dir / "");
     const std::string out = reasons_as_here(result.out);
     EXPECT_EQ(result.status, r.status);
-    if (r.args.size() < 2) EXPECT_EQ(out, r.tail);
+    if (r.args.size() < 2) {
+      EXPECT_EQ(out, r.tail);
+    }
     EXPECT_TRUE(out.starts_with(r.args.size() < 2 ? "" : BANNER_START + r.args[0] + "\r\n")) << out;
     EXPECT_TRUE(out.ends_with(reasons_as_here(r.tail))) << out;
     EXPECT_NE(out.find(r.has), std::string::npos) << out;
