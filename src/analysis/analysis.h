@@ -16,6 +16,8 @@ constexpr int DELAY_COUNT = DELAY_MAX - DELAY_MIN;
 // Decodes at usual bitrates score well below 0.45; another piece of music
 // or an inverted copy scores about 0.9 to 1.4.
 constexpr double POOR_MATCH_SCORE = 0.7;
+// Lags this close to one are its neighbours, not another match.
+constexpr int NEAR_FRAMES = 3;
 
 // Butterworth high-pass, then Yulewalk stage; histories newest first.
 struct equal_loudness_filter {

@@ -13,7 +13,6 @@ namespace {
 constexpr double SILENT_GAIN = 1000;
 // Another delay, more than NEAR_FRAMES from the one found, that scores within
 // REPEAT_MARGIN of it may be the true one: music that repeats itself.
-constexpr int NEAR_FRAMES = 3;
 constexpr double REPEAT_MARGIN = 0.02;
 // Channels that differ by at least a tenth of their energy can be told
 // apart; swapped, each matches the other's by half the residual or better.

@@ -26,7 +26,6 @@ constexpr int MAX_WIDE_SEARCHES = 8;
 // (more than NEAR_FRAMES away) scores at least PROMINENCE worse.
 constexpr double PROMINENT_SCORE = 0.5;
 constexpr double PROMINENCE = 0.1;
-constexpr int NEAR_FRAMES = 3;
 // Another lag is taken over the expected one only when it scores this much better.
 constexpr double BETTER_BY = 0.02;
 // Drift below 2 frames and level changes below 1 dB are what decoders do.
