@@ -18,6 +18,10 @@ constexpr int DELAY_COUNT = DELAY_MAX - DELAY_MIN;
 constexpr double POOR_MATCH_SCORE = 0.7;
 // Lags this close to one are its neighbours, not another match.
 constexpr int NEAR_FRAMES = 3;
+// Channels that differ by at least a tenth of their energy can be told
+// apart; swapped, each matches the other's by half the residual or better.
+constexpr double DISTINCT_CHANNELS = 0.1;
+constexpr double SWAPPED_RESIDUAL = 0.5;
 
 // Butterworth high-pass, then Yulewalk stage; histories newest first.
 struct equal_loudness_filter {
@@ -142,8 +146,81 @@ search_result search_delays(const double* ref, const double* test);
 // line and returns the status.
 run_status search_pass(track_slot* slots, int wav_num, run_values& values);
 
-// Checks at places across the written length that every measured decode
-// stays in step and at level with the reference, and prints a note for each
-// that does not. On a read that comes up short, prints its line and returns
-// the status.
-run_status check_whole_files(track_slot* slots, int wav_num, const run_values& values);
+// What the whole-file check made of one decode at one place.
+enum place_kind {
+  // Not looked at: the reference is quiet there, or the decode does not hold it.
+  PLACE_SKIPPED,
+  // The same music, in step at `lag` (its level judged when the match is good).
+  PLACE_IN_STEP,
+  // Only a poor match, at the lag expected: neither in nor out of step.
+  PLACE_WEAK,
+  // Nothing that matches near where it was expected: a cut, other music.
+  PLACE_LOST,
+  // The decode is silent for a tenth of a second or more where the reference is not.
+  PLACE_DROPOUT,
+};
+
+struct place_finding {
+  place_kind kind = PLACE_SKIPPED;
+  // The reference is too quiet here for any decode to be judged.
+  bool quiet = false;
+  // Frames the decode stands off its delay from here on (0: in step).
+  std::int64_t lag = 0;
+  // The score at `lag`, and at the lag expected before this place.
+  double score = 0;
+  double expected_score = 0;
+  // Both channels' level against the reference's, times the start's gain, in
+  // dB; only where `level_judged`.
+  bool level_judged = false;
+  double level = 0;
+  bool swapped = false;
+};
+
+// A decode's findings across the whole file, and what they add up to.
+struct decode_check {
+  int track = 0;
+  std::vector<place_finding> places;
+  // Every place in step off the start's delay by the same frames, which the
+  // start also fits: the start was mismeasured, and `fitting_delay` fits.
+  bool mismeasured = false;
+  std::int32_t fitting_delay = 0;
+  // Out of step: from place `step_first` (-1: never) to `step_last`, or back
+  // in step at `step_back` (-1: not back).
+  int step_first = -1;
+  int step_last = -1;
+  int step_back = -1;
+  int counted = 0;
+  int lost = 0;
+  int first_lost = -1;
+  int dropouts = 0;
+  int first_dropout = -1;
+  int swaps = 0;
+  int first_swap = -1;
+  // The level that most places agree on, when the start's is 0.5 dB or more off it.
+  bool file_level_differs = false;
+  double file_level = 0;
+  // A level change that holds over two places: from `level_first` to `level_last`,
+  // each against `level_base`.
+  int level_first = -1;
+  int level_last = -1;
+  double level_base = 0;
+};
+
+struct whole_file_result {
+  // Reference frames of the places, in order.
+  std::vector<std::int64_t> places;
+  // The decode that ends more than a second before the reference and so
+  // cuts every output (0: none), and by how many frames.
+  int early_track = 0;
+  std::int64_t early_frames = 0;
+  // One for each decode measured with a good score, in track order.
+  std::vector<decode_check> decodes;
+};
+
+// Checks at places across the whole reference that every measured decode
+// stays in step and at level with it. Prints nothing; on a read that comes
+// up short, prints its line and returns the status.
+run_status check_whole_files(track_slot* slots, int wav_num, whole_file_result& out);
+
+// Prints the notes of a check, in track order.
+void print_whole_file_notes(const whole_file_result& r, std::uint32_t rate);

@@ -14,16 +14,10 @@ constexpr double SILENT_GAIN = 1000;
 // Another delay, more than NEAR_FRAMES from the one found, that scores within
 // REPEAT_MARGIN of it may be the true one: music that repeats itself.
 constexpr double REPEAT_MARGIN = 0.02;
-// Channels that differ by at least a tenth of their energy can be told
-// apart; swapped, each matches the other's by half the residual or better.
-constexpr double DISTINCT_CHANNELS = 0.1;
-constexpr double SWAPPED_RESIDUAL = 0.5;
 // The balance of the channels against the reference's, in dB: beyond 40 one
 // channel is all but silent, beyond 3 the image is pulled to one side.
 constexpr double SILENT_CHANNEL_DB = 40;
 constexpr double LEAN_DB = 3;
-
-enum channel_finding { CHANNELS_FINE, CHANNELS_SWAPPED, CHANNEL_SILENT, CHANNELS_LEAN };
 
 struct measurement {
   search_result result;
@@ -32,6 +26,7 @@ struct measurement {
   std::int32_t repeat_delay = 0;
   channel_finding channels = CHANNELS_FINE;
   double lean = 0;
+  double level = 0;
 };
 
 bool checked_further(const search_result& r) { return r.kind == SEARCH_FOUND && r.score <= POOR_MATCH_SCORE; }
@@ -97,6 +92,8 @@ void judge_channels(const double* l, const double* r, const double* dl, const do
     decode_left += x * x;
     decode_right += y * y;
   }
+  if (left_energy + right_energy > 0 && decode_left + decode_right > 0)
+    m.level = 10 * std::log10(g * g * (decode_left + decode_right) / (left_energy + right_energy));
   if (spread >= DISTINCT_CHANNELS * (left_energy + right_energy) &&
       cross_left + cross_right < SWAPPED_RESIDUAL * (same_left + same_right)) {
     m.channels = CHANNELS_SWAPPED;
@@ -190,6 +187,8 @@ run_status search_pass(track_slot* slots, int wav_num, run_values& values) {
       t.score = mi.result.score;
       t.measured = true;
       t.inverted = mi.inverted;
+      t.channels = mi.channels;
+      t.start_level = mi.level;
     }
     if (t.delay < values.smallest_delay) values.smallest_delay = t.delay;
     if (values.biggest_delay < t.delay) values.biggest_delay = t.delay;

@@ -13,12 +13,15 @@ namespace {
 // Places at least this many seconds apart, and at most this many of them.
 constexpr int PLACE_SECONDS = 5;
 constexpr int MAX_PLACES = 30;
-// A place quieter than this share of the usual place's norm is a quiet
-// passage or silence, where a decode cannot be told in or out of step.
-constexpr double QUIET_SHARE = 0.01;
-// The lags tried around where a decode is expected, and around where it was
-// measured when that fails: slips as long as the delays searched.
-constexpr int LOCAL_LAGS = 64;
+// A place more than QUIET_DB below the usual place, or quieter than
+// FLOOR_DBFS, holds a pause, a decay tail or dither, where codec noise is
+// as loud as the music: a decode can be neither matched nor levelled there.
+constexpr double QUIET_DB = 20;
+constexpr double FLOOR_DBFS = -70;
+// The lags tried around where a decode is expected (one block of the
+// widest kernel), and around where it was measured when that fails: slips as
+// long as the delays searched.
+constexpr int LOCAL_LAGS = 31;
 constexpr int WIDE_LAGS = 2500;
 // Wide searches are slow; a decode that needs more is out of step anyway.
 constexpr int MAX_WIDE_SEARCHES = 8;
@@ -28,16 +31,29 @@ constexpr double PROMINENT_SCORE = 0.5;
 constexpr double PROMINENCE = 0.1;
 // Another lag is taken over the expected one only when it scores this much better.
 constexpr double BETTER_BY = 0.02;
-// Drift below 2 frames and level changes below 1 dB are what decoders do.
+// Up to WEAK_SCORE the expected lag still holds the same music, coded
+// poorly (noise substitution, a low bitrate); beyond UNRELATED_SCORE the
+// music there is another.
+constexpr double WEAK_SCORE = 1.0;
+constexpr double UNRELATED_SCORE = 1.2;
+// A dropout: two neighbouring blocks of 2500 values (57 ms each) where the
+// reference has sound (a tenth of its mean block or more) and the decode,
+// at its gain, is 30 dB quieter or silent.
+constexpr int BLOCK_VALUES = 2500;
+constexpr int BLOCKS = (COMPARE_END - COMPARE_BEGIN) / BLOCK_VALUES;
+static_assert(BLOCKS * BLOCK_VALUES == COMPARE_END - COMPARE_BEGIN, "blocks cover the compared values");
+constexpr double SOUND_SHARE = 0.1;
+constexpr double DROPOUT_SHARE = 0.001;
+// Drift below 2 frames and level changes below 1 dB are what decoders do; a
+// first second levelled 0.5 dB off the rest is worth knowing.
 constexpr int STEP_FRAMES = 2;
 constexpr double LEVEL_DB = 1.0;
+constexpr double FILE_LEVEL_DB = 0.5;
+// A start that scores this close to its best at the lag the whole file
+// fits was as likely there: a held note misled the search.
+constexpr double MISMEASURE_MARGIN = 0.1;
 
-struct place_outcome {
-  bool counted = false;
-  bool matched = false;
-  std::int64_t expected = 0;
-  double level = 0;
-};
+double sq(double x) { return x * x; }
 
 bool prominent(const lag_scores& s, int b) {
   const double score = s.score[static_cast<std::size_t>(b)];
@@ -49,7 +65,237 @@ bool prominent(const lag_scores& s, int b) {
   return true;
 }
 
-// "m:ss" of the place's output frame.
+// One place of the reference: both channels through the filter, their sum
+// searched, and the energies the decode's are held against.
+struct reference_place {
+  std::vector<double> left;
+  std::vector<double> right;
+  std::vector<double> mono;
+  double energy = 0;
+  double blocks[BLOCKS] = {};
+  double spread = 0;
+};
+
+struct check_context {
+  const std::vector<std::int64_t>& places;
+  const std::vector<place_finding>& judged;
+  const std::vector<reference_place>& ref;
+};
+
+// The energies of the decode's channels at value offset x against the
+// reference's place: level, dropout and swap.
+void judge_at(const reference_place& r, const double* l, const double* rr, int x, double start_gain,
+              place_finding& o) {
+  double blocks[BLOCKS] = {};
+  double decode = 0;
+  for (int b = 0; b < BLOCKS; ++b) {
+    double sum = 0;
+    for (int k = COMPARE_BEGIN + b * BLOCK_VALUES; k < COMPARE_BEGIN + (b + 1) * BLOCK_VALUES; ++k)
+      sum += l[k + x] * l[k + x] + rr[k + x] * rr[k + x];
+    blocks[b] = sum;
+  }
+  for (double b : blocks) decode += b;
+  const double g2 = start_gain * start_gain;
+  bool previous = false;
+  for (int b = 0; b < BLOCKS; ++b) {
+    const bool dropped = r.blocks[b] >= SOUND_SHARE * r.energy / BLOCKS && blocks[b] * g2 < DROPOUT_SHARE * r.blocks[b];
+    if (dropped && previous) {
+      o.kind = PLACE_DROPOUT;
+      return;
+    }
+    previous = dropped;
+  }
+  if (o.kind != PLACE_IN_STEP || decode == 0) return;
+  const double g = std::sqrt(r.energy / decode);
+  double same = 0;
+  double cross = 0;
+  for (int k = COMPARE_BEGIN; k < COMPARE_END; ++k) {
+    const auto n = static_cast<std::size_t>(k);
+    same += sq(g * l[k + x] - r.left[n]) + sq(g * rr[k + x] - r.right[n]);
+    cross += sq(g * rr[k + x] - r.left[n]) + sq(g * l[k + x] - r.right[n]);
+  }
+  o.swapped = r.spread >= DISTINCT_CHANNELS * r.energy && cross < SWAPPED_RESIDUAL * same;
+  o.level_judged = o.score <= POOR_MATCH_SCORE;
+  o.level = 10 * std::log10(g2 * decode / r.energy);
+}
+
+// Follows one decode from place to place: the lag where it matches, starting
+// where the last place left it. Captures its channels at FILTER_LANES / 2
+// places at a time, ahead, at the lag expected so far; places past a change
+// of lag are captured again. Returns false on a read that comes up short.
+bool follow_decode(track_slot& slot, const check_context& c, std::vector<place_finding>& out) {
+  const track& t = slot.t;
+  constexpr int AHEAD = FILTER_LANES / 2;
+  const int count = static_cast<int>(c.places.size());
+  out = c.judged;
+  std::vector<std::vector<double>> captured(FILTER_LANES, std::vector<double>(ANALYSIS_LENGTH));
+  std::vector<double> mono(ANALYSIS_LENGTH);
+  std::vector<std::int64_t> captured_from(static_cast<std::size_t>(count), -1);
+  std::vector<int> captured_in(static_cast<std::size_t>(count), -1);
+  std::int64_t expected = 0;
+  int wide_left = MAX_WIDE_SEARCHES;
+  const auto start_at = [&](int p) { return c.places[static_cast<std::size_t>(p)] + t.delay + expected; };
+  const auto fits = [&](int p) {
+    return !c.judged[static_cast<std::size_t>(p)].quiet && start_at(p) >= 0 && start_at(p) + ANALYSIS_FRAMES <= t.frames;
+  };
+  lag_scores local;
+  lag_scores wide;
+  for (int p = 0; p < count; ++p) {
+    const auto n = static_cast<std::size_t>(p);
+    place_finding& o = out[n];
+    if (!fits(p)) continue;
+    if (captured_from[n] != start_at(p)) {
+      // Every capture ahead was made at another lag, and its buffer is reused.
+      std::fill(captured_from.begin() + p, captured_from.end(), -1);
+      std::vector<capture_job> jobs;
+      for (int q = p, held = 0; q < count && held < AHEAD; ++q) {
+        if (!fits(q)) continue;
+        const auto qn = static_cast<std::size_t>(q);
+        captured_from[qn] = start_at(q);
+        captured_in[qn] = held;
+        jobs.push_back({&slot, start_at(q), PICK_LEFT, t.inverted, captured[2 * static_cast<std::size_t>(held)].data()});
+        jobs.push_back(
+            {&slot, start_at(q), PICK_RIGHT, t.inverted, captured[2 * static_cast<std::size_t>(held) + 1].data()});
+        ++held;
+      }
+      int failed = 0;
+      if (!capture_jobs(jobs.data(), static_cast<int>(jobs.size()), failed)) return false;
+    }
+    const double* left = captured[2 * static_cast<std::size_t>(captured_in[n])].data();
+    const double* right = captured[2 * static_cast<std::size_t>(captured_in[n]) + 1].data();
+    for (std::size_t k = 0; k < mono.size(); ++k) mono[k] = left[k] + right[k];
+    const reference_place& r = c.ref[n];
+    score_lags(r.mono.data(), mono.data(), -LOCAL_LAGS, 2 * LOCAL_LAGS + 1, local);
+    const int zero = LOCAL_LAGS;
+    const bool zero_qualifies = qualifies(local, zero);
+    const double zero_score = local.score[static_cast<std::size_t>(zero)];
+    o.expected_score = zero_score;
+    int moved = 0;
+    o.kind = PLACE_LOST;
+    const int b = best_lag(local);
+    if (b >= 0 && b != zero && (!zero_qualifies || local.score[static_cast<std::size_t>(b)] <= zero_score - BETTER_BY) &&
+        prominent(local, b)) {
+      o.kind = PLACE_IN_STEP;
+      moved = b - LOCAL_LAGS;
+      o.score = local.score[static_cast<std::size_t>(b)];
+    } else if (zero_qualifies && zero_score <= POOR_MATCH_SCORE) {
+      o.kind = PLACE_IN_STEP;
+      o.score = zero_score;
+    } else if (wide_left > 0) {
+      --wide_left;
+      score_lags(r.mono.data(), mono.data(), -WIDE_LAGS, 2 * WIDE_LAGS + 1, wide);
+      const int w = best_lag(wide);
+      if (w >= 0 && prominent(wide, w)) {
+        o.kind = PLACE_IN_STEP;
+        moved = w - WIDE_LAGS;
+        o.score = wide.score[static_cast<std::size_t>(w)];
+      }
+    }
+    if (o.kind == PLACE_LOST) {
+      o.score = zero_qualifies ? zero_score : std::nan("");
+      if (zero_qualifies && zero_score <= WEAK_SCORE) o.kind = PLACE_WEAK;
+    }
+    judge_at(r, left, right, moved, t.gain, o);
+    // A dropout says nothing of where the decode stands.
+    if (o.kind == PLACE_DROPOUT) moved = 0;
+    expected += moved;
+    o.lag = expected;
+  }
+  return true;
+}
+
+// Whether the decode's first second fits delay + `off` about as well as the
+// delay it was measured at.
+bool start_fits(const track_slot& ref, const track_slot& slot, std::int64_t off) {
+  const track& t = slot.t;
+  const std::int64_t delay = t.delay + off;
+  if (delay < DELAY_MIN || delay >= DELAY_MAX) return false;
+  std::vector<double> test(t.analysis.get(), t.analysis.get() + ANALYSIS_LENGTH);
+  if (t.inverted) {
+    for (double& v : test) v = -v;
+  }
+  lag_scores s;
+  score_lags(ref.t.analysis.get(), test.data(), static_cast<int>(delay), 1, s);
+  return qualifies(s, 0) && s.score[0] <= t.score + MISMEASURE_MARGIN && s.score[0] <= POOR_MATCH_SCORE;
+}
+
+// What a decode's places add up to.
+void sum_up(decode_check& d, const track& t) {
+  const channel_finding start = t.channels;
+  std::vector<int> in_step;
+  std::vector<int> levelled;
+  for (int p = 0; p < static_cast<int>(d.places.size()); ++p) {
+    const place_finding& o = d.places[static_cast<std::size_t>(p)];
+    if (o.kind == PLACE_SKIPPED) continue;
+    ++d.counted;
+    if (o.kind == PLACE_LOST) {
+      if (d.first_lost < 0) d.first_lost = p;
+      ++d.lost;
+    }
+    if (o.kind == PLACE_DROPOUT) {
+      if (d.first_dropout < 0) d.first_dropout = p;
+      ++d.dropouts;
+    }
+    if (o.kind != PLACE_IN_STEP) continue;
+    in_step.push_back(p);
+    if (o.swapped && start != CHANNELS_SWAPPED) {
+      if (d.first_swap < 0) d.first_swap = p;
+      ++d.swaps;
+    }
+    if (o.level_judged) levelled.push_back(p);
+  }
+  // One unrelated place, or two poor ones: not a codec's bad moment.
+  if (d.lost == 1 && !(d.places[static_cast<std::size_t>(d.first_lost)].score > UNRELATED_SCORE) &&
+      std::isfinite(d.places[static_cast<std::size_t>(d.first_lost)].score))
+    d.lost = 0;
+  const auto lag = [&](int p) { return d.places[static_cast<std::size_t>(p)].lag; };
+  for (int p : in_step) {
+    if (d.step_first < 0 && std::llabs(lag(p)) >= STEP_FRAMES) d.step_first = p;
+  }
+  if (d.step_first >= 0) {
+    d.step_last = in_step.back();
+    if (std::llabs(lag(d.step_last)) < STEP_FRAMES) {
+      for (int p : in_step) {
+        if (p > d.step_first && std::llabs(lag(p)) < STEP_FRAMES) {
+          d.step_back = p;
+          break;
+        }
+      }
+      d.step_last = -1;
+    }
+  }
+  const auto level = [&](int p) { return d.places[static_cast<std::size_t>(p)].level; };
+  const int n = static_cast<int>(levelled.size());
+  // Changes are told against the start, measured the same way.
+  d.level_base = t.start_level;
+  if (n >= 3) {
+    std::vector<double> sorted;
+    for (int p : levelled) sorted.push_back(level(p));
+    std::sort(sorted.begin(), sorted.end());
+    const double m = sorted[static_cast<std::size_t>(n - 1) / 2];
+    int near = 0;
+    for (double v : sorted) near += std::fabs(v - m) < FILE_LEVEL_DB ? 1 : 0;
+    // Off from the first place on, not from a later one: the start, not the decode, differs.
+    // A silent or leaning channel makes the two measures differ; its own note says so.
+    if (std::fabs(m) >= FILE_LEVEL_DB && 2 * near > n && std::fabs(level(levelled[0]) - m) < LEVEL_DB &&
+        start != CHANNEL_SILENT && start != CHANNELS_LEAN) {
+      d.file_level_differs = true;
+      d.file_level = m;
+      d.level_base = m;
+    }
+  }
+  for (int i = 0; i + 1 < n; ++i) {
+    const double a = level(levelled[static_cast<std::size_t>(i)]) - d.level_base;
+    const double b = level(levelled[static_cast<std::size_t>(i) + 1]) - d.level_base;
+    if (std::fabs(a) >= LEVEL_DB && std::fabs(b) >= LEVEL_DB && (a > 0) == (b > 0)) {
+      d.level_first = levelled[static_cast<std::size_t>(i)];
+      d.level_last = levelled.back();
+      break;
+    }
+  }
+}
+
+// "m:ss" of a reference frame.
 std::string time_of(std::int64_t frame, std::uint32_t rate) {
   const std::int64_t seconds = rate == 0 ? 0 : frame / rate;
   char text[32];
@@ -57,190 +303,159 @@ std::string time_of(std::int64_t frame, std::uint32_t rate) {
   return text;
 }
 
-struct check_context {
-  const std::vector<std::int64_t>& places;
-  const std::vector<bool>& checked;
-  const std::vector<std::vector<double>>& ref;
-  std::int32_t smallest_delay;
-};
-
-// Follows one decode from place to place: the lag where it matches, starting
-// where the last place left it. Captures FILTER_LANES places at a time,
-// ahead, at the lag expected so far; places past a change of lag are
-// captured again. Returns false on a read that comes up short.
-bool follow_decode(track_slot& slot, const check_context& c, std::vector<place_outcome>& out) {
-  const track& t = slot.t;
-  const int count = static_cast<int>(c.places.size());
-  out.assign(static_cast<std::size_t>(count), {});
-  std::vector<std::vector<double>> captured(FILTER_LANES, std::vector<double>(ANALYSIS_LENGTH));
-  std::vector<std::int64_t> captured_from(static_cast<std::size_t>(count), -1);
-  std::vector<int> captured_in(static_cast<std::size_t>(count), -1);
-  std::int64_t expected = 0;
-  int wide_left = MAX_WIDE_SEARCHES;
-  const auto start_at = [&](int p) {
-    return c.places[static_cast<std::size_t>(p)] + t.delay - c.smallest_delay + expected;
-  };
-  const auto fits = [&](int p) {
-    return c.checked[static_cast<std::size_t>(p)] && start_at(p) >= 0 && start_at(p) + ANALYSIS_FRAMES <= t.frames;
-  };
-  lag_scores local;
-  lag_scores wide;
-  for (int p = 0; p < count; ++p) {
-    if (!fits(p)) continue;
-    const auto n = static_cast<std::size_t>(p);
-    if (captured_from[n] != start_at(p)) {
-      // Every capture ahead was made at another lag, and its buffer is reused.
-      std::fill(captured_from.begin() + p, captured_from.end(), -1);
-      std::vector<capture_job> jobs;
-      for (int q = p; q < count && static_cast<int>(jobs.size()) < FILTER_LANES; ++q) {
-        if (!fits(q)) continue;
-        const auto qn = static_cast<std::size_t>(q);
-        captured_from[qn] = start_at(q);
-        captured_in[qn] = static_cast<int>(jobs.size());
-        jobs.push_back({&slot, start_at(q), PICK_SUM, t.inverted, captured[jobs.size()].data()});
-      }
-      int failed = 0;
-      if (!capture_jobs(jobs.data(), static_cast<int>(jobs.size()), failed)) return false;
-    }
-    const double* ref = c.ref[n].data();
-    const double* test = captured[static_cast<std::size_t>(captured_in[n])].data();
-    place_outcome& o = out[n];
-    o.counted = true;
-    score_lags(ref, test, -LOCAL_LAGS, 2 * LOCAL_LAGS + 1, local);
-    const lag_scores* matched_in = nullptr;
-    int at = -1;
-    bool wide_search = true;
-    const int b = best_lag(local);
-    if (b >= 0) {
-      const int zero = LOCAL_LAGS;
-      const bool zero_qualifies = qualifies(local, zero);
-      const double best_score = local.score[static_cast<std::size_t>(b)];
-      const double zero_score = local.score[static_cast<std::size_t>(zero)];
-      if (b != zero && (!zero_qualifies || best_score <= zero_score - BETTER_BY)) {
-        if (prominent(local, b)) {
-          matched_in = &local;
-          at = b;
-          wide_search = false;
-        }
-      } else if (zero_qualifies && zero_score <= POOR_MATCH_SCORE) {
-        matched_in = &local;
-        at = zero;
-        wide_search = false;
-      }
-    }
-    if (wide_search && wide_left > 0) {
-      --wide_left;
-      score_lags(ref, test, -WIDE_LAGS, 2 * WIDE_LAGS + 1, wide);
-      const int w = best_lag(wide);
-      if (w >= 0 && prominent(wide, w)) {
-        matched_in = &wide;
-        at = w;
-      }
-    }
-    if (matched_in == nullptr) continue;
-    o.matched = true;
-    expected += matched_in->first_lag + at;
-    o.expected = expected;
-    o.level = 20 * std::log10(t.gain / matched_in->gain[static_cast<std::size_t>(at)]);
-  }
-  return true;
-}
-
-// The notes of one decode, in the order a reader wants them: its timing,
-// places that do not match at all, then its level.
-void print_notes(int track_index, const std::vector<place_outcome>& out, const std::vector<std::int64_t>& places,
-                 std::uint32_t rate) {
-  int first_step = -1;
-  int first_level = -1;
-  int last_matched = -1;
-  int first_unmatched = -1;
-  int unmatched = 0;
-  int counted = 0;
-  for (int p = 0; p < static_cast<int>(out.size()); ++p) {
-    const place_outcome& o = out[static_cast<std::size_t>(p)];
-    if (!o.counted) continue;
-    ++counted;
-    if (!o.matched) {
-      if (first_unmatched < 0) first_unmatched = p;
-      ++unmatched;
-      continue;
-    }
-    last_matched = p;
-    if (first_step < 0 && std::llabs(o.expected) >= STEP_FRAMES) first_step = p;
-    if (first_level < 0 && std::fabs(o.level) >= LEVEL_DB) first_level = p;
-  }
-  const auto at = [&](int p) { return time_of(places[static_cast<std::size_t>(p)], rate); };
-  const auto step = [&](int p) { return static_cast<int>(out[static_cast<std::size_t>(p)].expected); };
-  const auto level = [&](int p) { return out[static_cast<std::size_t>(p)].level; };
-  if (first_step >= 0) {
-    std::printf("Note: track %d falls out of step later in the file: %+d frames at %s", track_index, step(first_step),
-                at(first_step).c_str());
-    if (last_matched != first_step) std::printf(", %+d frames at %s", step(last_matched), at(last_matched).c_str());
-    std::fputs(".\r\n", stdout);
-  }
-  if (unmatched > 0) {
-    std::printf("Note: track %d does not match the reference at %d of %d places checked, first at %s.\r\n",
-                track_index, unmatched, counted, at(first_unmatched).c_str());
-  }
-  if (first_level >= 0) {
-    std::printf("Note: track %d changes level later in the file: %+.1f dB at %s", track_index, level(first_level),
-                at(first_level).c_str());
-    if (last_matched != first_level) std::printf(", %+.1f dB at %s", level(last_matched), at(last_matched).c_str());
-    std::fputs(".\r\n", stdout);
-  }
-}
-
 }  // namespace
 
-run_status check_whole_files(track_slot* slots, int wav_num, const run_values& values) {
-  const std::uint32_t rate = slots[0].t.sample_rate;
+run_status check_whole_files(track_slot* slots, int wav_num, whole_file_result& out) {
+  out = {};
+  const track& reference = slots[0].t;
+  const std::uint32_t rate = reference.sample_rate;
+  // A decode that ends early cuts every output to its end.
+  std::int64_t end = reference.frames;
+  for (int i = 1; i < wav_num; ++i) {
+    const std::int64_t own = slots[i].t.frames - slots[i].t.delay;
+    if (own < end) {
+      end = own;
+      out.early_track = i;
+    }
+  }
+  if (reference.frames - end > static_cast<std::int64_t>(rate)) {
+    out.early_frames = reference.frames - end;
+  } else {
+    out.early_track = 0;
+  }
+
   std::vector<int> decodes;
   for (int i = 1; i < wav_num; ++i) {
     if (slots[i].t.measured && slots[i].t.score <= POOR_MATCH_SCORE) decodes.push_back(i);
   }
-  // Output frames: a place every PLACE_SECONDS, or more widely spread in a
-  // long file, each with a whole capture inside the written length.
-  const std::int64_t length = values.input_wav_length;
+  // Places in the reference's own time, so that a decode's findings do not
+  // depend on the others of the run: one every PLACE_SECONDS, or more widely
+  // spread in a long file, each with a whole capture inside the reference.
+  const std::int64_t length = reference.frames;
   const std::int64_t spacing =
       std::max<std::int64_t>(std::int64_t{PLACE_SECONDS} * rate, (length + MAX_PLACES - 1) / MAX_PLACES);
-  std::vector<std::int64_t> places;
-  for (std::int64_t j = spacing; spacing > 0 && j + ANALYSIS_FRAMES <= length; j += spacing) places.push_back(j);
-  if (decodes.empty() || places.empty()) return STATUS_OK;
+  for (std::int64_t j = spacing; spacing > 0 && j + ANALYSIS_FRAMES <= length; j += spacing) out.places.push_back(j);
+  if (decodes.empty() || out.places.empty()) return STATUS_OK;
 
-  const int count = static_cast<int>(places.size());
-  std::vector<std::vector<double>> ref(static_cast<std::size_t>(count), std::vector<double>(ANALYSIS_LENGTH));
+  const int count = static_cast<int>(out.places.size());
+  std::vector<reference_place> ref(static_cast<std::size_t>(count));
   std::vector<capture_job> jobs;
-  jobs.reserve(places.size());
+  jobs.reserve(2 * out.places.size());
   for (int p = 0; p < count; ++p) {
-    jobs.push_back({&slots[0], places[static_cast<std::size_t>(p)] - values.smallest_delay, PICK_SUM, false,
-                    ref[static_cast<std::size_t>(p)].data()});
+    reference_place& r = ref[static_cast<std::size_t>(p)];
+    r.left.resize(ANALYSIS_LENGTH);
+    r.right.resize(ANALYSIS_LENGTH);
+    jobs.push_back({&slots[0], out.places[static_cast<std::size_t>(p)], PICK_LEFT, false, r.left.data()});
+    jobs.push_back({&slots[0], out.places[static_cast<std::size_t>(p)], PICK_RIGHT, false, r.right.data()});
   }
   int failed = 0;
-  if (!capture_jobs(jobs.data(), count, failed)) return cannot_read(slots[0]);
-  std::vector<double> norms;
-  norms.reserve(places.size());
-  for (const std::vector<double>& r : ref) {
-    double sum = 0;
-    for (int k = COMPARE_BEGIN; k < COMPARE_END; ++k) sum += r[static_cast<std::size_t>(k)] * r[static_cast<std::size_t>(k)];
-    norms.push_back(std::sqrt(sum));
+  if (!capture_jobs(jobs.data(), static_cast<int>(jobs.size()), failed)) return cannot_read(slots[0]);
+  std::vector<double> energies;
+  for (reference_place& r : ref) {
+    r.mono.resize(ANALYSIS_LENGTH);
+    for (std::size_t k = 0; k < r.mono.size(); ++k) r.mono[k] = r.left[k] + r.right[k];
+    for (int b = 0; b < BLOCKS; ++b) {
+      double sum = 0;
+      for (int k = COMPARE_BEGIN + b * BLOCK_VALUES; k < COMPARE_BEGIN + (b + 1) * BLOCK_VALUES; ++k) {
+        const auto n = static_cast<std::size_t>(k);
+        sum += r.left[n] * r.left[n] + r.right[n] * r.right[n];
+      }
+      r.blocks[b] = sum;
+    }
+    for (double b : r.blocks) r.energy += b;
+    for (int k = COMPARE_BEGIN; k < COMPARE_END; ++k) r.spread += sq(r.left[static_cast<std::size_t>(k)] - r.right[static_cast<std::size_t>(k)]);
+    energies.push_back(r.energy);
   }
-  std::vector<double> sorted = norms;
+  std::vector<double> sorted = energies;
   std::sort(sorted.begin(), sorted.end());
   const double usual = sorted[static_cast<std::size_t>(count - 1) / 2];
-  std::vector<bool> checked;
-  checked.reserve(norms.size());
-  for (double n : norms) checked.push_back(n > 0 && n >= QUIET_SHARE * usual);
+  // The floor as an energy: both channels' mean square at FLOOR_DBFS.
+  const double floor = 2.0 * (COMPARE_END - COMPARE_BEGIN) * std::pow(10.0, FLOOR_DBFS / 10);
+  const double quiet = usual * std::pow(10.0, -QUIET_DB / 10);
+  std::vector<place_finding> judged(static_cast<std::size_t>(count));
+  for (int p = 0; p < count; ++p) {
+    const double e = energies[static_cast<std::size_t>(p)];
+    judged[static_cast<std::size_t>(p)].quiet = !(e > 0 && e >= quiet && e >= floor);
+  }
 
-  const check_context c{places, checked, ref, values.smallest_delay};
-  std::vector<std::vector<place_outcome>> outcomes(decodes.size());
+  const check_context c{out.places, judged, ref};
+  out.decodes.resize(decodes.size());
   std::vector<char> read(decodes.size(), 0);
   for_each_parallel(static_cast<int>(decodes.size()), [&](int d) {
     const auto n = static_cast<std::size_t>(d);
-    read[n] = follow_decode(slots[decodes[n]], c, outcomes[n]) ? 1 : 0;
+    decode_check& check = out.decodes[n];
+    check.track = decodes[n];
+    read[n] = follow_decode(slots[decodes[n]], c, check.places) ? 1 : 0;
+    if (read[n] == 0) return;
+    sum_up(check, slots[decodes[n]].t);
+    // Every place in step off the same lag, which the start fits too.
+    if (check.step_first >= 0 && check.step_back < 0) {
+      const std::int64_t off = check.places[static_cast<std::size_t>(check.step_first)].lag;
+      bool same = true;
+      for (const place_finding& o : check.places) {
+        if (o.kind == PLACE_IN_STEP && std::llabs(o.lag - off) > 1) same = false;
+      }
+      bool first_in_step = true;
+      for (int p = 0; p < check.step_first; ++p) {
+        if (check.places[static_cast<std::size_t>(p)].kind == PLACE_IN_STEP) first_in_step = false;
+      }
+      if (same && first_in_step && start_fits(slots[0], slots[decodes[n]], off)) {
+        check.mismeasured = true;
+        check.fitting_delay = static_cast<std::int32_t>(slots[decodes[n]].t.delay + off);
+      }
+    }
   });
   for (std::size_t d = 0; d < decodes.size(); ++d) {
     if (read[d] == 0) return cannot_read(slots[decodes[d]]);
-    print_notes(decodes[d], outcomes[d], places, rate);
   }
   return STATUS_OK;
+}
+
+void print_whole_file_notes(const whole_file_result& r, std::uint32_t rate) {
+  if (r.early_track > 0) {
+    std::printf("Note: track %d ends %.1f s before the reference; every output is cut to its end.\r\n",
+                r.early_track, rate == 0 ? 0.0 : static_cast<double>(r.early_frames) / rate);
+  }
+  for (const decode_check& d : r.decodes) {
+    const int i = d.track;
+    const auto at = [&](int p) { return time_of(r.places[static_cast<std::size_t>(p)], rate); };
+    const auto step = [&](int p) { return static_cast<int>(d.places[static_cast<std::size_t>(p)].lag); };
+    const auto level = [&](int p) { return d.places[static_cast<std::size_t>(p)].level - d.level_base; };
+    if (d.mismeasured) {
+      std::printf("Note: track %d fits the rest of the file at delay %d; its start was mismeasured, and it is "
+                  "written at %d.\r\n",
+                  i, static_cast<int>(d.fitting_delay), static_cast<int>(d.fitting_delay - step(d.step_first)));
+    } else if (d.step_first >= 0) {
+      std::printf("Note: track %d falls out of step later in the file: %+d frames at %s", i, step(d.step_first),
+                  at(d.step_first).c_str());
+      if (d.step_back >= 0) {
+        std::printf(", back in step at %s", at(d.step_back).c_str());
+      } else if (d.step_last != d.step_first) {
+        std::printf(", %+d frames at %s", step(d.step_last), at(d.step_last).c_str());
+      }
+      std::fputs(".\r\n", stdout);
+    }
+    if (d.lost > 0) {
+      std::printf("Note: track %d does not match the reference at %d of %d places checked, first at %s.\r\n", i,
+                  d.lost, d.counted, at(d.first_lost).c_str());
+    }
+    if (d.dropouts > 0) {
+      std::printf("Note: track %d drops out at %d of %d places checked, first at %s.\r\n", i, d.dropouts, d.counted,
+                  at(d.first_dropout).c_str());
+    }
+    if (d.swaps > 0) {
+      std::printf(
+          "Note: track %d has its left and right channels swapped at %d of %d places checked, first at %s.\r\n", i,
+          d.swaps, d.counted, at(d.first_swap).c_str());
+    }
+    if (d.file_level_differs) {
+      std::printf("Note: track %d plays %+.1f dB against the reference over most of the file; its level was matched "
+                  "on a first second unlike the rest.\r\n",
+                  i, d.file_level);
+    }
+    if (d.level_first >= 0) {
+      std::printf("Note: track %d changes level later in the file: %+.1f dB at %s, %+.1f dB at %s.\r\n", i,
+                  level(d.level_first), at(d.level_first).c_str(), level(d.level_last), at(d.level_last).c_str());
+    }
+  }
 }

@@ -40,6 +40,10 @@ enum run_status : int {
   STATUS_RATE_MISMATCH = 11,
 };
 
+// A decode's channels against the reference's: as they should be, left and
+// right swapped, one of them silent, or the image pulled to one side.
+enum channel_finding { CHANNELS_FINE, CHANNELS_SWAPPED, CHANNEL_SILENT, CHANNELS_LEAN };
+
 // What eqalign keeps about one input; each field says which component writes it.
 struct track {
   // Filtered mono signal: element k belongs to data frame k + WARMUP_FRAMES of
@@ -54,6 +58,11 @@ struct track {
   // found them on the track's negated values; analysis/.
   bool measured = false;
   bool inverted = false;
+  // What its first second shows of its channels against the reference's; analysis/.
+  channel_finding channels = CHANNELS_FINE;
+  // Its two channels' level against the reference's where compared, at its
+  // gain, in dB: the start as the whole-file check measures each place; analysis/.
+  double start_level = 0;
   // The data frame every capture of `analysis` started at: 0, or later when
   // the reference is silent at its start; analysis/.
   std::int64_t capture_frame = 0;

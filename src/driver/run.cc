@@ -84,8 +84,10 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
   if (status == STATUS_OK) status = capture_pass(slots, wav_num, values.input_wav_length);
   if (status != STATUS_OK) return status;
   status = search_pass(slots, wav_num, values);
-  if (status == STATUS_OK) status = check_whole_files(slots, wav_num, values);
+  whole_file_result check;
+  if (status == STATUS_OK) status = check_whole_files(slots, wav_num, check);
   if (status != STATUS_OK) return status;
+  print_whole_file_notes(check, slots[0].t.sample_rate);
   status = output_pass(slots, wav_num, values);
   complete = status == STATUS_OK;
   return status;
