@@ -164,6 +164,28 @@ sound noisy(double level, int from = 9, int to = 11) {
   return out;
 }
 
+// Applause: noise in short decaying bursts, a new one every 40 ms.
+sound applause() {
+  sound out(static_cast<std::size_t>(FRAMES) * 2);
+  noise_source noise{9};
+  double level = 0;
+  for (std::size_t n = 0; n < out.size() / 2; ++n) {
+    if (n % 1764 == 0) level = 0.2 + 0.1 * noise.next();
+    level *= 0.9995;
+    out[2 * n] = level * noise.next();
+    out[2 * n + 1] = level * noise.next();
+  }
+  return out;
+}
+
+// Applause coded with too few bits from 9 s to 16 s: noise as loud as the sound.
+sound applause_coded() {
+  sound out = applause();
+  noise_source noise{10};
+  for (std::size_t i = 2 * 9 * RATE; i < 2 * 16 * RATE; ++i) out[i] += 0.4 * noise.next();
+  return out;
+}
+
 // The piece silent for `ms` milliseconds from `from` seconds.
 sound dropped(double from, int ms) {
   sound out = frames_of(piece(), 0, FRAMES);
@@ -235,6 +257,8 @@ const row ROWS[] = {
      "Note: track 1 falls out of step later in the file: -1152 frames at 0:10, back in step at 0:20.\r\n"},
     // A coder's poor moments are neither in nor out of step; music that is not there is.
     {"two_poorly_coded_places", reference, [] { return noisy(0.2, 9, 16); }, ""},
+    // Scored 1.1 to 1.2, but nothing near the lag matches as well: the same sound.
+    {"applause_coded_with_too_few_bits", applause, applause_coded, ""},
     {"one_place_coded_worse", reference, [] { return noisy(0.5); }, ""},
     {"one_place_unrelated", reference, [] { return noisy(2.0); },
      "Note: track 1 does not match the reference at 1 of 5 places checked, first at 0:10.\r\n"},

@@ -13,11 +13,13 @@ namespace {
 // Places at least this many seconds apart, and at most this many of them.
 constexpr int PLACE_SECONDS = 5;
 constexpr int MAX_PLACES = 30;
-// A place more than QUIET_DB below the usual place, or quieter than
-// FLOOR_DBFS, holds a pause, a decay tail or dither, where codec noise is
-// as loud as the music: a decode can be neither matched nor levelled there.
-constexpr double QUIET_DB = 20;
-constexpr double FLOOR_DBFS = -70;
+// A place more than 20 dB below the usual place (a hundredth of its
+// energy), or quieter than -70 dBFS (the energy of 2 x 30000 values whose
+// mean square is 1e-7), holds a pause, a decay tail or dither, where codec
+// noise is as loud as the music: a decode can be neither matched nor
+// levelled there.
+constexpr double QUIET_SHARE = 0.01;
+constexpr double FLOOR_ENERGY = 0.006;
 // The lags tried around where a decode is expected (one block of the
 // widest kernel), and around where it was measured when that fails: slips as
 // long as the delays searched.
@@ -31,9 +33,10 @@ constexpr double PROMINENT_SCORE = 0.5;
 constexpr double PROMINENCE = 0.1;
 // Another lag is taken over the expected one only when it scores this much better.
 constexpr double BETTER_BY = 0.02;
-// Up to WEAK_SCORE the expected lag still holds the same music, coded
-// poorly (noise substitution, a low bitrate); beyond UNRELATED_SCORE the
-// music there is another.
+// Up to WEAK_SCORE, or where it stands out among the lags near it, the
+// expected lag still holds the same music, coded poorly (noise
+// substitution, a low bitrate); beyond UNRELATED_SCORE the music there is
+// another.
 constexpr double WEAK_SCORE = 1.0;
 constexpr double UNRELATED_SCORE = 1.2;
 // A dropout: two neighbouring blocks of 2500 values (57 ms each) where the
@@ -55,15 +58,17 @@ constexpr double MISMEASURE_MARGIN = 0.1;
 
 double sq(double x) { return x * x; }
 
-bool prominent(const lag_scores& s, int b) {
+// Whether every lag not next to b scores at least PROMINENCE worse.
+bool stands_out(const lag_scores& s, int b) {
   const double score = s.score[static_cast<std::size_t>(b)];
-  if (!(score <= PROMINENT_SCORE)) return false;
   for (int i = 0; i < static_cast<int>(s.score.size()); ++i) {
     if (std::abs(i - b) > NEAR_FRAMES && qualifies(s, i) && !(s.score[static_cast<std::size_t>(i)] >= score + PROMINENCE))
       return false;
   }
   return true;
 }
+
+bool prominent(const lag_scores& s, int b) { return s.score[static_cast<std::size_t>(b)] <= PROMINENT_SCORE && stands_out(s, b); }
 
 // One place of the reference: both channels through the filter, their sum
 // searched, and the energies the decode's are held against.
@@ -193,7 +198,9 @@ bool follow_decode(track_slot& slot, const check_context& c, std::vector<place_f
     }
     if (o.kind == PLACE_LOST) {
       o.score = zero_qualifies ? zero_score : std::nan("");
-      if (zero_qualifies && zero_score <= WEAK_SCORE) o.kind = PLACE_WEAK;
+      // Poorer than WEAK_SCORE, but still where nothing near it matches
+      // as well: the same music, coded with few bits.
+      if (zero_qualifies && (zero_score <= WEAK_SCORE || stands_out(local, zero))) o.kind = PLACE_WEAK;
     }
     judge_at(r, left, right, moved, t.gain, o);
     // A dropout says nothing of where the decode stands.
@@ -369,13 +376,11 @@ run_status check_whole_files(track_slot* slots, int wav_num, whole_file_result& 
   std::vector<double> sorted = energies;
   std::sort(sorted.begin(), sorted.end());
   const double usual = sorted[static_cast<std::size_t>(count - 1) / 2];
-  // The floor as an energy: both channels' mean square at FLOOR_DBFS.
-  const double floor = 2.0 * (COMPARE_END - COMPARE_BEGIN) * std::pow(10.0, FLOOR_DBFS / 10);
-  const double quiet = usual * std::pow(10.0, -QUIET_DB / 10);
+  const double quiet = QUIET_SHARE * usual;
   std::vector<place_finding> judged(static_cast<std::size_t>(count));
   for (int p = 0; p < count; ++p) {
     const double e = energies[static_cast<std::size_t>(p)];
-    judged[static_cast<std::size_t>(p)].quiet = !(e > 0 && e >= quiet && e >= floor);
+    judged[static_cast<std::size_t>(p)].quiet = !(e > 0 && e >= quiet && e >= FLOOR_ENERGY);
   }
 
   const check_context c{out.places, judged, ref};
