@@ -10,8 +10,10 @@
 
 namespace {
 
-// Frames read per block: a tenth of the capture.
+// Frames read per block: a tenth of the capture. A capture reads whole
+// blocks, so a block that did not divide it would write past its values.
 constexpr int CAPTURE_BLOCK_FRAMES = 4410;
+static_assert(ANALYSIS_FRAMES % CAPTURE_BLOCK_FRAMES == 0, "a capture is whole blocks");
 // Frames of a capture that its compare window is made of.
 constexpr std::int64_t WINDOW_FIRST = WARMUP_FRAMES + COMPARE_BEGIN;
 constexpr std::int64_t WINDOW_END = WARMUP_FRAMES + COMPARE_END;

@@ -1,5 +1,6 @@
-// The choice of vector kernel for the delay search, for the tests and
-// benchmarks that run every width; the program itself uses search_delays.
+// The vector kernels that score lags and run filter lanes, for the tests and
+// benchmarks that run every width; the program itself calls score_lags,
+// search_delays and capture_jobs, which take the fastest this CPU runs.
 #pragma once
 
 #include "analysis/analysis.h"

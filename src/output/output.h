@@ -15,8 +15,10 @@ constexpr int CLIP_LIMIT = 32700;
 // The input name with its first ".32b.wav" and all after it cut, then ".raw".
 std::string output_name(const std::string& input_name);
 
-// Forms every output name and refuses, with its message, the first in track
-// order that would replace an input, is shared by two inputs, or is a folder.
+// Forms every output name, names the temporaries that stopped runs left in
+// the output folders, and refuses, with its message, the first name in track
+// order that would replace an input, is shared by two inputs, is a folder or
+// is write-protected.
 run_status check_output_names(track_slot* slots, int wav_num);
 
 // One sample in units of full scale, times `scale`, rounded toward negative
