@@ -23,8 +23,6 @@ constexpr double SWAPPED_RESIDUAL = 0.5;
 constexpr double SILENT_CHANNEL_DB = 40;
 constexpr double LEAN_DB = 3;
 
-enum channel_finding { CHANNELS_FINE, CHANNELS_SWAPPED, CHANNEL_SILENT, CHANNELS_LEAN };
-
 struct measurement {
   search_result result;
   bool inverted = false;
@@ -190,6 +188,8 @@ run_status search_pass(track_slot* slots, int wav_num, run_values& values) {
       t.score = mi.result.score;
       t.measured = true;
       t.inverted = mi.inverted;
+      t.channels = mi.channels;
+      t.lean = mi.lean;
     }
     if (t.delay < values.smallest_delay) values.smallest_delay = t.delay;
     if (values.biggest_delay < t.delay) values.biggest_delay = t.delay;

@@ -38,7 +38,16 @@ enum run_status : int {
   STATUS_OUTPUT_FAILED = 9,
   STATUS_NO_MEMORY = 10,
   STATUS_RATE_MISMATCH = 11,
+  // eqalign-pack: a bad option, TIME or count of files.
+  STATUS_BAD_COMMAND_LINE = 12,
+  // eqalign-pack: the passage does not fit every file, or is shorter than 1 s.
+  STATUS_PASSAGE_DOES_NOT_FIT = 13,
+  // eqalign-pack: a decode that a listening test must not take as it is.
+  STATUS_NOT_PACKED = 14,
 };
+
+// What the search found of a decode's two channels against the reference's.
+enum channel_finding { CHANNELS_FINE, CHANNELS_SWAPPED, CHANNEL_SILENT, CHANNELS_LEAN };
 
 // What eqalign keeps about one input; each field says which component writes it.
 struct track {
@@ -54,6 +63,10 @@ struct track {
   // found them on the track's negated values; analysis/.
   bool measured = false;
   bool inverted = false;
+  // Its channels as the search found them, and how far they lean to the left
+  // (dB, negative: to the right) against the reference's; analysis/.
+  channel_finding channels = CHANNELS_FINE;
+  double lean = 0;
   // The data frame every capture of `analysis` started at: 0, or later when
   // the reference is silent at its start; analysis/.
   std::int64_t capture_frame = 0;
