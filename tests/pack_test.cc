@@ -132,7 +132,8 @@ std::vector<pack_case> rows() {
   std::vector<std::string> ten{"-o", "out", "ref.wav"};
   files nine;
   for (int i = 1; i < 10; ++i) {
-    ten.push_back("d" + std::to_string(i) + ".32b.wav");
+    // Appended, not added: GCC 12 warns wrongly on "d" + ... + ".32b.wav".
+    ten.push_back(std::string("d").append(std::to_string(i)).append(".32b.wav"));
     nine.emplace_back(ten.back(), take(100 * i - 400, 1.0, i % 4 == 0 ? 0 : i % 4 + 1));
   }
   // clang-format off

@@ -43,15 +43,14 @@ double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
 // Each lane is one lag with its own sums, one a channel, of the decode's
 // products with the reference, taken one frame at a time in ascending order
 // as a scalar loop would; V vectors in flight hide the additions' latency.
-template <int W, int V, int SLOTS>
+template <int W, int V>
 [[gnu::always_inline]] inline void sum_cross(const double* left, const double* right, const double* ref_left,
-                                             const double* ref_right, int frames, double* cross_left,
-                                             double* cross_right) {
+                                             const double* ref_right, int frames, int first_slot, int end_slot,
+                                             double* cross_left, double* cross_right) {
   using vec = typename lanes_of<W>::type;
-  static_assert(SLOTS % (W * V) == 0 && SLOTS >= LAG_COUNT && SLOTS <= MOST_SLOTS);
   for (int t0 = 0; t0 < frames; t0 += TILE_FRAMES) {
     const int t1 = std::min(frames, t0 + TILE_FRAMES);
-    for (int g = 0; g < SLOTS; g += W * V) {
+    for (int g = first_slot; g < end_slot; g += W * V) {
       vec cl[V];
       vec cr[V];
       for (int v = 0; v < V; ++v) {
@@ -77,29 +76,45 @@ template <int W, int V, int SLOTS>
   }
 }
 
-using cross_kernel = void (*)(const double*, const double*, const double*, const double*, int, double*, double*);
+using cross_sums = void (*)(const double*, const double*, const double*, const double*, int, int, int, double*,
+                            double*);
 
-template <int W, int V, int SLOTS>
-void cross_generic(const double* l, const double* r, const double* rl, const double* rr, int n, double* cl,
-                   double* cr) {
-  sum_cross<W, V, SLOTS>(l, r, rl, rr, n, cl, cr);
+template <int W, int V>
+void cross_generic(const double* l, const double* r, const double* rl, const double* rr, int n, int first, int end,
+                   double* cl, double* cr) {
+  sum_cross<W, V>(l, r, rl, rr, n, first, end, cl, cr);
 }
-// Two accumulators a vector: 16 vector registers hold 8 at 2 and 4 lanes,
-// 32 hold 18 at 8. Indexed by log2(lanes) - 1.
-constexpr cross_kernel GENERIC[] = {cross_generic<2, 4, 136>, cross_generic<4, 4, 144>, cross_generic<8, 9, 144>};
 
 #if defined(__x86_64__)
 [[gnu::target("avx")]] void cross_256(const double* l, const double* r, const double* rl, const double* rr, int n,
-                                      double* cl, double* cr) {
-  sum_cross<4, 4, 144>(l, r, rl, rr, n, cl, cr);
+                                      int first, int end, double* cl, double* cr) {
+  sum_cross<4, 4>(l, r, rl, rr, n, first, end, cl, cr);
 }
 [[gnu::target("avx512f")]] void cross_512(const double* l, const double* r, const double* rl, const double* rr, int n,
-                                          double* cl, double* cr) {
-  sum_cross<8, 9, 144>(l, r, rl, rr, n, cl, cr);
+                                          int first, int end, double* cl, double* cr) {
+  sum_cross<8, 9>(l, r, rl, rr, n, first, end, cl, cr);
 }
-// SSE2, which every x86-64 CPU has, is the generic form of 2 lanes.
-constexpr cross_kernel NATIVE[] = {GENERIC[0], cross_256, cross_512};
 #endif
+
+// A kernel, the lag slots it scores (whole groups of `group`), and the slot
+// that splits them into two halves of whole groups, each scored apart.
+struct cross_kernel {
+  cross_sums run;
+  int slots;
+  int half;
+};
+
+// Two accumulators a vector: 16 vector registers hold 8 at 2 and 4 lanes,
+// 32 hold 18 at 8. Indexed by log2(lanes) - 1.
+constexpr cross_kernel GENERIC[] = {
+    {cross_generic<2, 4>, 136, 64}, {cross_generic<4, 4>, 144, 64}, {cross_generic<8, 9>, 144, 72}};
+#if defined(__x86_64__)
+// SSE2, which every x86-64 CPU has, is the generic form of 2 lanes.
+constexpr cross_kernel NATIVE[] = {GENERIC[0], {cross_256, 144, 64}, {cross_512, 144, 72}};
+#endif
+static_assert(GENERIC[0].slots % 8 == 0 && GENERIC[0].half % 8 == 0 && GENERIC[1].slots % 16 == 0 &&
+              GENERIC[1].half % 16 == 0 && GENERIC[2].slots % 72 == 0 && GENERIC[2].half % 72 == 0);
+static_assert(GENERIC[0].slots >= LAG_COUNT && GENERIC[1].slots <= MOST_SLOTS && GENERIC[2].slots <= MOST_SLOTS);
 
 // What a decode keeps frame by frame of the AHEAD frames at one end, which
 // only some lags compare: each channel's energy, and the frame's peak.
@@ -256,17 +271,26 @@ int run_batch(std::vector<stream>& streams, batch& b, int index, std::int64_t p0
       const double* row = b.out.data() + t * FILTER_LANES;
       for (int l = 0; l < FILTER_LANES; ++l) b.energy[l] += row[l] * row[l];
     }
+    // Each stream's filtered frames into its block's arrays, the rows read
+    // once: the output of step p is index p - lead - first there, a decode's
+    // frame j (its filter's step lead + j) lying AHEAD further than the
+    // reference's.
+    stream* mine[FILTER_LANES / 2];
+    std::int64_t x0[FILTER_LANES / 2];
+    int held = 0;
     for (stream& s : streams) {
       if (s.batch != index) continue;
       note_own(s, b, p, n, length, true);
-      // Index in the block's arrays of the output of step p: a decode's frame
-      // j (its filter's step lead + j) lies AHEAD further than the reference's.
-      const std::int64_t x0 = p - s.lead - first;
-      const double* lane = b.out.data() + s.lane;
-      for (std::int64_t t = std::min<std::int64_t>(std::max<std::int64_t>(0, -x0), n); t < n; ++t) {
-        const auto x = static_cast<std::size_t>(x0 + t);
-        s.left[x] = lane[static_cast<std::size_t>(t) * FILTER_LANES];
-        s.right[x] = lane[static_cast<std::size_t>(t) * FILTER_LANES + 1];
+      mine[held] = &s;
+      x0[held++] = p - s.lead - first;
+    }
+    for (std::int64_t t = 0; t < n; ++t) {
+      const double* row = b.out.data() + t * FILTER_LANES;
+      for (int k = 0; k < held; ++k) {
+        if (x0[k] + t < 0) continue;
+        const auto x = static_cast<std::size_t>(x0[k] + t);
+        mine[k]->left[x] = row[mine[k]->lane];
+        mine[k]->right[x] = row[mine[k]->lane + 1];
       }
     }
   }
@@ -415,13 +439,18 @@ bool measure_passage_with(track_slot* slots, int wav_num, std::int64_t from, std
     block_first = first + (warm_up ? 0 : count);
     if (warm_up) continue;
     const stream& ref = streams[0];
-    for_each_parallel(wav_num - 1, [&](int n) {
-      stream& s = streams[static_cast<std::size_t>(n) + 1];
-      run(s.left.data(), s.right.data(), ref.left.data(), ref.right.data(), count, s.cross_left.data(),
-          s.cross_right.data());
-      // The frames ahead become the next block's first.
-      for (std::vector<double>* v : {&s.left, &s.right}) std::memmove(v->data(), v->data() + count, AHEAD * sizeof(double));
+    // Each half of each decode's lags apart, so that the cores share the work evenly.
+    for_each_parallel(2 * (wav_num - 1), [&](int task) {
+      stream& s = streams[static_cast<std::size_t>(task / 2) + 1];
+      const int first_slot = task % 2 == 0 ? 0 : run.half;
+      run.run(s.left.data(), s.right.data(), ref.left.data(), ref.right.data(), count, first_slot,
+              task % 2 == 0 ? run.half : run.slots, s.cross_left.data(), s.cross_right.data());
     });
+    // The frames ahead become the next block's first.
+    for (std::size_t i = 1; i < streams.size(); ++i) {
+      for (std::vector<double>* v : {&streams[i].left, &streams[i].right})
+        std::memmove(v->data(), v->data() + count, AHEAD * sizeof(double));
+    }
   }
   for (stream& s : streams) {
     const batch& b = work[static_cast<std::size_t>(s.batch)];

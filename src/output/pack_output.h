@@ -51,7 +51,8 @@ struct passage_output {
   wav_format format = WAV_INT16;
 };
 
-// Writes the passage of the slot's input to `out` as a WAV file, flushes it
-// to the disk and closes it. On a failure, says nothing and returns false,
-// with `read_failed` true when the input came up short.
+// Writes the passage of the slot's input to `out` as a WAV file and starts
+// its flush to the disk; flush_to_disk completes it. On a failure, says
+// nothing and returns false, with `read_failed` true when the input came up
+// short.
 bool write_passage(track_slot& slot, const passage_output& p, std::FILE* out, bool& read_failed);

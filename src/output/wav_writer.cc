@@ -197,9 +197,5 @@ bool write_passage(track_slot& slot, const passage_output& p, std::FILE* out, bo
     done += frames;
   }
   if (!ok) record_failure();
-  // The first failure is the one to tell.
-  if (ok && !read_failed) ok = flush_to_disk(out);
-  const bool closed = std::fclose(out) == 0;
-  if (!closed && ok && !read_failed) record_failure();
-  return ok && closed && !read_failed;
+  return ok && !read_failed && start_flush(out);
 }

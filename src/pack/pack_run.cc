@@ -339,33 +339,46 @@ void say_measurements(pack_run& r, std::int64_t from, std::int64_t length, const
   say(r, "Scale: %.3f dB\n", decibels(scale));
 }
 
-// Writes every output and the report into the temporary folder, flushed to
-// the disk, then moves the folder into place in one step.
-run_status write_all(pack_run& r, std::int64_t from, std::int64_t length, const std::vector<std::int64_t>& lags,
-                     const std::vector<passage_result>& m, double scale) {
+// Writes `text` through `out` and starts its flush to the disk.
+bool write_text(const std::string& text, std::FILE* out) {
+  if (std::fwrite(text.data(), 1, text.size(), out) == text.size()) return start_flush(out);
+  record_failure();
+  return false;
+}
+
+// Writes every output and the report into the temporary folder, then flushes
+// them to the disk: each file's flush starts as soon as it is written and
+// runs while the next is, and the run waits for all at the end. Returns the
+// files still open in `open`.
+run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, const std::vector<std::int64_t>& lags,
+                       const std::vector<passage_result>& m, double scale, std::vector<std::FILE*>& open) {
   const std::int64_t fade = frames_at(r.options.fade, r.slots[0].t.sample_rate);
-  for (int i = 0; i < r.wav_num; ++i) {
-    const std::string name = r.temporary + "/" + r.names[static_cast<std::size_t>(i)];
-    const std::string shown = r.folder + "/" + r.names[static_cast<std::size_t>(i)];
-    std::FILE* out = create_file_in(name);
-    if (out == nullptr) return cannot_write(r, shown);
-    r.made.push_back(name);
-    const passage_output p{from + lags[static_cast<std::size_t>(i)], length, m[static_cast<std::size_t>(i)].gain,
-                           scale, fade, r.options.format};
-    bool read_failed = false;
-    if (!write_passage(r.slots[i], p, out, read_failed)) return read_failed ? cannot_read(r, i) : cannot_write(r, shown);
-  }
+  std::vector<std::string> names = r.names;
+  names.push_back(REPORT_NAME);
   const std::string done = "Packed " + std::to_string(r.wav_num) + " files into " + r.folder + ".\n";
-  const std::string text = r.report + done;
-  const std::string name = r.temporary + "/" + REPORT_NAME;
-  std::FILE* out = create_file_in(name);
-  if (out == nullptr) return cannot_write(r, r.folder + "/" + REPORT_NAME);
-  r.made.push_back(name);
-  bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  if (!ok) record_failure();
-  ok = ok && flush_to_disk(out);
-  ok = std::fclose(out) == 0 && ok;
-  if (!ok || !flush_folder_to_disk(r.temporary)) return cannot_write(r, r.folder + "/" + REPORT_NAME);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string shown = r.folder + "/" + names[i];
+    std::FILE* out = create_file_in(r.temporary + "/" + names[i]);
+    if (out == nullptr) return cannot_write(r, shown);
+    r.made.push_back(r.temporary + "/" + names[i]);
+    open.push_back(out);
+    if (i == names.size() - 1) {
+      if (!write_text(r.report + done, out)) return cannot_write(r, shown);
+      continue;
+    }
+    const passage_output p{from + lags[i], length, m[i].gain, scale, fade, r.options.format};
+    bool read_failed = false;
+    if (!write_passage(r.slots[i], p, out, read_failed))
+      return read_failed ? cannot_read(r, static_cast<int>(i)) : cannot_write(r, shown);
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool flushed = flush_to_disk(open[i]);
+    const bool closed = std::fclose(open[i]) == 0;
+    open[i] = nullptr;
+    if (flushed && !closed) record_failure();
+    if (!flushed || !closed) return cannot_write(r, r.folder + "/" + names[i]);
+  }
+  if (!flush_folder_to_disk(r.temporary)) return cannot_write(r, r.folder);
   if (!rename_folder(r.temporary, r.folder)) {
     say(r, "Cannot move the folder into place : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason().c_str());
     return STATUS_OUTPUT_FAILED;
@@ -376,6 +389,17 @@ run_status write_all(pack_run& r, std::int64_t from, std::int64_t length, const 
   flush_folder_to_disk(r.folder.substr(0, folder_length(r.folder)));
   std::fputs(done.c_str(), stdout);
   return STATUS_OK;
+}
+
+run_status write_all(pack_run& r, std::int64_t from, std::int64_t length, const std::vector<std::int64_t>& lags,
+                     const std::vector<passage_result>& m, double scale) {
+  std::vector<std::FILE*> open;
+  const run_status status = write_files(r, from, length, lags, m, scale, open);
+  // A file is closed before it is removed, as Windows asks.
+  for (std::FILE* f : open) {
+    if (f != nullptr) std::fclose(f);
+  }
+  return status;
 }
 
 // Everything after the temporary folder is made.

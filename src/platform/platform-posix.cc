@@ -237,6 +237,18 @@ bool flush_folder_to_disk(const std::string& folder) {
   return synced;
 }
 
+bool start_flush(std::FILE* f) {
+  if (std::fflush(f) != 0) {
+    record_failure();
+    return false;
+  }
+#if defined(__linux__)
+  // Only a hint: flush_to_disk waits for the data and tells a failure.
+  sync_file_range(fileno(f), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+  return true;
+}
+
 bool begin_capture(std::FILE* into, int& saved) {
   std::fflush(stdout);
   saved = fcntl(1, F_DUPFD_CLOEXEC, 3);

@@ -262,6 +262,13 @@ bool rename_folder(const std::string& from, const std::string& to) {
 // the rights of a backup program.
 bool flush_folder_to_disk(const std::string&) { return true; }
 
+// Windows writes a file's data behind the program's back; flush_to_disk waits for it.
+bool start_flush(std::FILE* f) {
+  if (std::fflush(f) == 0) return true;
+  record_failure(errno);
+  return false;
+}
+
 bool begin_capture(std::FILE* into, int& saved) {
   std::fflush(stdout);
   saved = _dup(_fileno(stdout));

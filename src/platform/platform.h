@@ -85,6 +85,11 @@ bool rename_folder(const std::string& from, const std::string& to);
 // Flushes a folder's entries to the disk, so that the names in it survive a
 // power loss.
 bool flush_folder_to_disk(const std::string& folder);
+// Hands what was written through `f` to the system and, where it can (Linux),
+// starts writing it to the disk without waiting, so that a later
+// flush_to_disk has little left to do; false when the data did not leave
+// the process.
+bool start_flush(std::FILE* f);
 // Sends what the process prints on standard output into `into` (a file open
 // for writing) until end_capture(saved) sends it back where it went.
 bool begin_capture(std::FILE* into, int& saved);
