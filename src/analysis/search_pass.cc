@@ -188,6 +188,7 @@ run_status search_pass(track_slot* slots, int wav_num, run_values& values) {
       t.measured = true;
       t.inverted = mi.inverted;
       t.channels = mi.channels;
+      t.lean = mi.lean;
       t.start_level = mi.level;
     }
     if (t.delay < values.smallest_delay) values.smallest_delay = t.delay;

@@ -38,6 +38,12 @@ enum run_status : int {
   STATUS_OUTPUT_FAILED = 9,
   STATUS_NO_MEMORY = 10,
   STATUS_RATE_MISMATCH = 11,
+  // eqalign-pack: a bad option, TIME or count of files.
+  STATUS_BAD_COMMAND_LINE = 12,
+  // eqalign-pack: the passage does not fit every file, or is shorter than 1 s.
+  STATUS_PASSAGE_DOES_NOT_FIT = 13,
+  // eqalign-pack: a decode that a listening test must not take as it is.
+  STATUS_NOT_PACKED = 14,
 };
 
 // A decode's channels against the reference's: as they should be, left and
@@ -58,8 +64,10 @@ struct track {
   // found them on the track's negated values; analysis/.
   bool measured = false;
   bool inverted = false;
-  // What its first second shows of its channels against the reference's; analysis/.
+  // What its first second shows of its channels against the reference's, and
+  // how far they lean to the left (dB, negative: to the right); analysis/.
   channel_finding channels = CHANNELS_FINE;
+  double lean = 0;
   // Its two channels' level against the reference's where compared, at its
   // gain, in dB: the start as the whole-file check measures each place; analysis/.
   double start_level = 0;

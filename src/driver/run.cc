@@ -1,8 +1,6 @@
 #include "driver/run.h"
 
-#include <cstdint>
 #include <cstdio>
-#include <limits>
 
 #include "analysis/analysis.h"
 #include "core/run_values.h"
@@ -20,12 +18,6 @@ void print_usage() {
   std::fputs("  Then output them as raw, to perform an abc/hr test.\r\n\r\n", stdout);
   std::fputs("    usage:  eqalign original.wav lossy1.wav lossy2.wav.....\r\n\r\n", stdout);
   std::printf("detectable offset: %d ~ %d[sample]. Yulewalk filter for 44.1k is used.\r\n", DELAY_MIN, DELAY_MAX);
-}
-
-// Names the file that a message without a name was about.
-run_status in_file(run_status status, const char* name) {
-  std::printf("In file : %s.\r\n", name);
-  return status;
 }
 
 }  // namespace
@@ -50,36 +42,9 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
     return STATUS_TOO_MANY_FILES;
   }
 
-  // Files of different sample sizes hold different numbers of frames in the
-  // same number of bytes: the common length is counted in frames.
-  std::uint64_t smallest_frames = std::numeric_limits<std::uint64_t>::max();
-  int shortest = 0;
-  for (int i = 0; i < wav_num; ++i) {
-    header_info info;
-    const run_status status = read_wav_header(slots[i], argv[i + 1], info);
-    if (status != STATUS_OK) return status == STATUS_INPUT_UNREADABLE ? status : in_file(status, argv[i + 1]);
-    const track& t = slots[i].t;
-    const std::uint32_t reference_rate = slots[0].t.sample_rate;
-    // A decode at another rate would be measured and cut on the wrong time scale.
-    if (t.sample_rate != reference_rate) {
-      std::printf("Sample rate %u Hz differs from the reference's %u Hz : %s.\r\n", t.sample_rate, reference_rate,
-                  argv[i + 1]);
-      return STATUS_RATE_MISMATCH;
-    }
-    const std::uint64_t frames = info.data_size / static_cast<std::uint64_t>(t.frame_bytes);
-    if (frames < smallest_frames) {
-      smallest_frames = frames;
-      shortest = i;
-    }
-  }
   run_values values;
-  // At most 0xFFFFFFFF / 4 frames, so the length fits 32 bits.
-  values.input_wav_length = static_cast<std::int32_t>(smallest_frames);
-  std::printf("input_wav_length : %d\r\n", static_cast<int>(values.input_wav_length));
-  if (values.input_wav_length < ANALYSIS_FRAMES) {
-    std::fputs("INPUT FILES TOO SHORT.\r\n", stdout);
-    return in_file(STATUS_TOO_SHORT, argv[shortest + 1]);
-  }
+  const run_status headers = header_pass(slots, wav_num, argv + 1, values);
+  if (headers != STATUS_OK) return headers;
   run_status status = check_output_names(slots, wav_num);
   if (status == STATUS_OK) status = capture_pass(slots, wav_num, values.input_wav_length);
   if (status != STATUS_OK) return status;

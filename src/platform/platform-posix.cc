@@ -50,11 +50,16 @@ std::string case_folded(std::string s) {
 #endif
 
 extern "C" void on_interrupt(int signal_number) {
-  // Only unlink(), signal() and raise(), which are safe here; the names are
-  // not changed meanwhile.
+  // Only unlink(), rmdir(), signal() and raise(), which are safe here; the
+  // names are not changed meanwhile. Files first, so that the folders they
+  // were made in are empty when their turn comes.
   for (int place = 0; place < TEMPORARY_MAX; ++place) {
     const char* t = temporary_at(place);
     if (t[0] != '\0') unlink(t);
+  }
+  for (int place = 0; place < TEMPORARY_MAX; ++place) {
+    const char* t = temporary_at(place);
+    if (t[0] != '\0') rmdir(t);
   }
   // Ends the process by the same signal, as if there were no handler.
   signal(signal_number, SIG_DFL);
@@ -72,6 +77,31 @@ std::FILE* create_new(const std::string& name, bool& taken) {
     unlink(name.c_str());
   }
   return out;
+}
+
+bool make_new_folder(const std::string& name, bool& taken) {
+  const bool made = mkdir(name.c_str(), 0777) == 0;
+  taken = !made && errno == EEXIST;
+  if (!made) record_failure();
+  return made;
+}
+
+// Whether `to` was free and `from` now stands there; RENAME_NOREPLACE (Linux)
+// and RENAME_EXCL (macOS) make the test and the move one step.
+bool rename_unless_taken(const std::string& from, const std::string& to) {
+#if defined(__linux__)
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  // A file system that cannot: tested apart, as elsewhere.
+  if (errno != EINVAL && errno != ENOSYS) return false;
+#elif defined(__APPLE__)
+  if (renamex_np(from.c_str(), to.c_str(), RENAME_EXCL) == 0) return true;
+  if (errno != ENOTSUP) return false;
+#endif
+  if (name_exists(to)) {
+    errno = EEXIST;
+    return false;
+  }
+  return rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace
@@ -165,6 +195,75 @@ bool replace_file(const std::string& from, const std::string& to) {
   forget_temporary(from);
   forget_temporary(to);
   return true;
+}
+
+bool create_temporary_folder(const std::string& beside, std::string& name) {
+  const interrupts_blocked blocked;
+  return create_remembered_folder(beside, static_cast<unsigned long>(getpid()), make_new_folder, name);
+}
+
+std::FILE* create_file_in(const std::string& name) {
+  const interrupts_blocked blocked;
+  return create_remembered_at(name, create_new);
+}
+
+bool remove_folder(const std::string& name) {
+  const interrupts_blocked blocked;
+  forget_temporary(name);
+  if (rmdir(name.c_str()) == 0) return true;
+  record_failure();
+  return false;
+}
+
+bool rename_folder(const std::string& from, const std::string& to) {
+  const interrupts_blocked blocked;
+  if (!rename_unless_taken(from, to)) {
+    record_failure();
+    return false;
+  }
+  forget_temporaries_in(from);
+  return true;
+}
+
+bool flush_folder_to_disk(const std::string& folder) {
+  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    record_failure();
+    return false;
+  }
+  const bool synced = fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP || errno == ENOSYS;
+  if (!synced) record_failure();
+  close(fd);
+  return synced;
+}
+
+bool start_flush(std::FILE* f) {
+  if (std::fflush(f) != 0) {
+    record_failure();
+    return false;
+  }
+#if defined(__linux__)
+  // Only a hint: flush_to_disk waits for the data and tells a failure.
+  sync_file_range(fileno(f), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+  return true;
+}
+
+bool begin_capture(std::FILE* into, int& saved) {
+  std::fflush(stdout);
+  saved = fcntl(1, F_DUPFD_CLOEXEC, 3);
+  if (saved >= 0 && dup2(fileno(into), 1) >= 0) return true;
+  record_failure();
+  if (saved >= 0) close(saved);
+  return false;
+}
+
+bool end_capture(int saved) {
+  std::fflush(stdout);
+  const bool back = dup2(saved, 1) >= 0;
+  if (!back) record_failure();
+  close(saved);
+  return back;
 }
 
 void watch_interrupts() {

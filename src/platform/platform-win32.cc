@@ -58,6 +58,11 @@ void restore_console_page() {
     const char* t = temporary_at(place);
     if (t[0] != '\0') DeleteFileW(wide(t).c_str());
   }
+  // Then the folders the files were made in.
+  for (int place = 0; place < TEMPORARY_MAX; ++place) {
+    const char* t = temporary_at(place);
+    if (t[0] != '\0') RemoveDirectoryW(wide(t).c_str());
+  }
   restore_console_page();
   TerminateProcess(GetCurrentProcess(), INTERRUPTED);
   ExitProcess(INTERRUPTED);
@@ -95,6 +100,13 @@ std::FILE* create_new(const std::string& name, bool& taken) {
     DeleteFileW(w.c_str());
   }
   return out;
+}
+
+bool make_new_folder(const std::string& name, bool& taken) {
+  const bool made = CreateDirectoryW(wide(name).c_str(), nullptr) != 0;
+  taken = !made && GetLastError() == ERROR_ALREADY_EXISTS;
+  if (!made) record_failure();
+  return made;
 }
 
 file_identity identity_from(HANDLE h) {
@@ -212,6 +224,66 @@ bool replace_file(const std::string& from, const std::string& to) {
   forget_temporary(from);
   forget_temporary(to);
   return true;
+}
+
+bool create_temporary_folder(const std::string& beside, std::string& name) {
+  const locked guard;
+  return create_remembered_folder(beside, GetCurrentProcessId(), make_new_folder, name);
+}
+
+std::FILE* create_file_in(const std::string& name) {
+  const locked guard;
+  return create_remembered_at(name, create_new);
+}
+
+bool remove_folder(const std::string& name) {
+  const std::wstring w = wide(name);
+  const locked guard;
+  forget_temporary(name);
+  if (RemoveDirectoryW(w.c_str()) != 0) return true;
+  record_failure();
+  return false;
+}
+
+bool rename_folder(const std::string& from, const std::string& to) {
+  const std::wstring f = wide(from);
+  const std::wstring t = wide(to);
+  const locked guard;
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists.
+  if (MoveFileExW(f.c_str(), t.c_str(), 0) == 0) {
+    record_failure();
+    return false;
+  }
+  forget_temporaries_in(from);
+  return true;
+}
+
+// NTFS journals its folders' entries; a folder cannot be flushed without
+// the rights of a backup program.
+bool flush_folder_to_disk(const std::string&) { return true; }
+
+// Windows writes a file's data behind the program's back; flush_to_disk waits for it.
+bool start_flush(std::FILE* f) {
+  if (std::fflush(f) == 0) return true;
+  record_failure(errno);
+  return false;
+}
+
+bool begin_capture(std::FILE* into, int& saved) {
+  std::fflush(stdout);
+  saved = _dup(_fileno(stdout));
+  if (saved >= 0 && _dup2(_fileno(into), _fileno(stdout)) == 0) return true;
+  record_failure(errno);
+  if (saved >= 0) _close(saved);
+  return false;
+}
+
+bool end_capture(int saved) {
+  std::fflush(stdout);
+  const bool back = _dup2(saved, _fileno(stdout)) == 0;
+  if (!back) record_failure(errno);
+  _close(saved);
+  return back;
 }
 
 void watch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }

@@ -69,6 +69,32 @@ bool remove_file(const std::string& name);
 // Moves `from` over `to` in one step; a file or a link at `to` is replaced.
 bool replace_file(const std::string& from, const std::string& to);
 
+// A folder written as a whole, then moved into place in one step: created
+// beside `beside` (in its folder) under a temporary's name that nothing else
+// uses; until it is renamed or removed, an interrupt removes it and every
+// file made in it by create_file_in.
+bool create_temporary_folder(const std::string& beside, std::string& name);
+// Creates the new file `name` (in a temporary folder) exclusively, with the
+// permissions a plain create gives; an interrupt removes it.
+std::FILE* create_file_in(const std::string& name);
+// Removes an empty folder, which is then no temporary any more.
+bool remove_folder(const std::string& name);
+// Moves the folder `from` to `to` in one step, failing when anything stands
+// at `to`; nothing in it is a temporary any more.
+bool rename_folder(const std::string& from, const std::string& to);
+// Flushes a folder's entries to the disk, so that the names in it survive a
+// power loss.
+bool flush_folder_to_disk(const std::string& folder);
+// Hands what was written through `f` to the system and, where it can (Linux),
+// starts writing it to the disk without waiting, so that a later
+// flush_to_disk has little left to do; false when the data did not leave
+// the process.
+bool start_flush(std::FILE* f);
+// Sends what the process prints on standard output into `into` (a file open
+// for writing) until end_capture(saved) sends it back where it went.
+bool begin_capture(std::FILE* into, int& saved);
+bool end_capture(int saved);
+
 // From now on an interrupt (SIGINT, SIGTERM, SIGHUP or SIGQUIT; Ctrl-C,
 // Ctrl-Break or a closed console on Windows) removes the temporaries, then
 // ends the process by that signal.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -15,42 +16,88 @@ constexpr std::size_t NAME_BYTES = 4096;
 // may still come; an empty name is a free place.
 char temporaries[TEMPORARY_MAX][NAME_BYTES];
 
+// The first free place of the table, or -1 (EMFILE recorded) when it is full.
+int free_place() {
+  for (int place = 0; place < TEMPORARY_MAX; ++place) {
+    if (temporaries[place][0] == '\0') return place;
+  }
+  record_failure(EMFILE);
+  return -1;
+}
+
+bool fits(const std::string& name) {
+  if (name.size() < NAME_BYTES) return true;
+  record_failure(ENAMETOOLONG);
+  return false;
+}
+
+// Makes a new temporary beside `beside` through `make(candidate, taken)` and
+// remembers it, trying further names while the ones tried are taken.
+template <class Make>
+bool claim(const std::string& beside, unsigned long pid, const Make& make, std::string& name) {
+  const std::string folder = beside.substr(0, folder_length(beside));
+  name.clear();
+  const int place = free_place();
+  if (place < 0) return false;
+  static unsigned serial;
+  // A name that a crashed run of the same process number may have left, or
+  // another machine's run in a shared folder, is passed over.
+  for (int attempt = 0; attempt < TEMPORARY_ATTEMPTS; ++attempt) {
+    const std::string candidate = folder + ".eqalign-" + std::to_string(pid) + "-" + std::to_string(serial++) + ".tmp";
+    if (!fits(candidate)) return false;
+    bool taken = false;
+    if (!make(candidate, taken)) {
+      if (taken) continue;
+      return false;
+    }
+    std::memcpy(temporaries[place], candidate.c_str(), candidate.size() + 1);
+    name = candidate;
+    return true;
+  }
+  record_failure(EEXIST);
+  return false;
+}
+
 }  // namespace
 
 std::FILE* create_remembered(const std::string& beside, unsigned long pid,
                              std::FILE* (*create_new)(const std::string& name, bool& taken), std::string& name) {
-  const std::string folder = beside.substr(0, folder_length(beside));
-  name.clear();
-  int place = 0;
-  while (place < TEMPORARY_MAX && temporaries[place][0] != '\0') ++place;
-  if (place == TEMPORARY_MAX) {
-    record_failure(EMFILE);
-    return nullptr;
-  }
-  static unsigned serial;
-  // A name that a crashed run of the same process number may have left, or
-  // another machine's run in a shared folder, is passed over.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = folder + ".eqalign-" + std::to_string(pid) + "-" + std::to_string(serial++) + ".tmp";
-    if (candidate.size() >= NAME_BYTES) {
-      record_failure(ENAMETOOLONG);
-      return nullptr;
-    }
-    bool taken = false;
-    std::FILE* out = create_new(candidate, taken);
-    if (out == nullptr && taken) continue;
-    if (out == nullptr) return nullptr;
-    std::memcpy(temporaries[place], candidate.c_str(), candidate.size() + 1);
-    name = candidate;
-    return out;
-  }
-  record_failure(EEXIST);
-  return nullptr;
+  std::FILE* out = nullptr;
+  claim(
+      beside, pid,
+      [&](const std::string& candidate, bool& taken) {
+        out = create_new(candidate, taken);
+        return out != nullptr;
+      },
+      name);
+  return out;
+}
+
+bool create_remembered_folder(const std::string& beside, unsigned long pid,
+                              bool (*make_new)(const std::string& name, bool& taken), std::string& name) {
+  return claim(beside, pid, make_new, name);
+}
+
+std::FILE* create_remembered_at(const std::string& name, std::FILE* (*create_new)(const std::string& name, bool& taken)) {
+  const int place = free_place();
+  if (place < 0 || !fits(name)) return nullptr;
+  bool taken = false;
+  std::FILE* out = create_new(name, taken);
+  if (out != nullptr) std::memcpy(temporaries[place], name.c_str(), name.size() + 1);
+  return out;
 }
 
 void forget_temporary(const std::string& name) {
   for (char* t : temporaries) {
     if (name == t) t[0] = '\0';
+  }
+}
+
+void forget_temporaries_in(const std::string& folder) {
+  for (char* t : temporaries) {
+    const std::string_view name(t);
+    if (name == folder || (name.starts_with(folder) && name.size() > folder.size() && name[folder.size()] == '/'))
+      t[0] = '\0';
   }
 }
 

@@ -11,6 +11,8 @@
 
 // Outputs and the old files they replace, at most twice the most files.
 constexpr int TEMPORARY_MAX = 20;
+// Names tried for one temporary before the run gives up.
+constexpr int TEMPORARY_ATTEMPTS = 100;
 
 // Creates a temporary beside `beside` (in its folder) through `create_new`,
 // which creates a new file exclusively, or returns nullptr and sets `taken`
@@ -18,11 +20,22 @@ constexpr int TEMPORARY_MAX = 20;
 std::FILE* create_remembered(const std::string& beside, unsigned long pid,
                              std::FILE* (*create_new)(const std::string& name, bool& taken), std::string& name);
 
+// The same for a folder, which `make_new` creates exclusively.
+bool create_remembered_folder(const std::string& beside, unsigned long pid,
+                              bool (*make_new)(const std::string& name, bool& taken), std::string& name);
+
+// Creates the new file `name` itself through `create_new` and remembers it:
+// a file inside a temporary folder, which must go before the folder can.
+std::FILE* create_remembered_at(const std::string& name, std::FILE* (*create_new)(const std::string& name, bool& taken));
+
 // Stops treating `name` as a temporary.
 void forget_temporary(const std::string& name);
 
+// Stops treating `folder` and every name inside it as temporaries.
+void forget_temporaries_in(const std::string& folder);
+
 // The temporaries held, each a name or empty; only read, so that a signal
-// handler may walk them.
+// handler may walk them: files first, then the folders emptied of them.
 const char* temporary_at(int place);
 
 // Of the names in a folder, those of temporaries whose process is not

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/run_values.h"
 #include "core/track.h"
 
 struct header_info {
@@ -31,3 +32,9 @@ run_status read_frames(track_slot& slot, std::int64_t first_frame, int count, un
 bool fetch_frames(track_slot& slot, std::int64_t first_frame, int count, unsigned char* buffer);
 // Prints "Cannot read this file" for the slot and returns STATUS_INPUT_UNREADABLE.
 run_status cannot_read(const track_slot& slot);
+
+// Reads the headers of the files `names` (wav_num of them) into the slots in
+// order, compares each rate with the reference's, and finds and prints the
+// common length in frames, which must hold the analysis; on a refusal,
+// prints its lines and returns the status.
+run_status header_pass(track_slot* slots, int wav_num, char** names, run_values& values);

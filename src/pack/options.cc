@@ -1,0 +1,171 @@
+#include <cstring>
+#include <string>
+
+#include "pack/pack.h"
+
+namespace {
+
+constexpr std::uint64_t NS_PER_SECOND = 1'000'000'000;
+// Longest TIME and MS taken: 10^7 seconds, so that frames at any rate fit 64 bits.
+constexpr std::size_t MAX_SECOND_DIGITS = 7;
+constexpr std::size_t MAX_MINUTE_DIGITS = 5;
+
+bool all_digits(const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos; }
+
+std::uint64_t number_of(const std::string& digits) {
+  std::uint64_t n = 0;
+  for (char c : digits) n = n * 10 + static_cast<std::uint64_t>(c - '0');
+  return n;
+}
+
+// "digits" or "digits.digits", at most `whole` digits before the point and
+// `places` after it, in units of 10^-places.
+bool parse_decimal(const std::string& text, std::size_t whole, std::size_t places, std::uint64_t& units) {
+  const std::size_t point = text.find('.');
+  const std::string head = text.substr(0, point);
+  const std::string tail = point == std::string::npos ? "" : text.substr(point + 1);
+  if (!all_digits(head) || head.size() > whole || tail.size() > places) return false;
+  if (point != std::string::npos && !all_digits(tail)) return false;
+  std::uint64_t scale = 1;
+  for (std::size_t i = 0; i < places; ++i) scale *= 10;
+  std::uint64_t fraction = number_of(tail);
+  for (std::size_t i = tail.size(); i < places; ++i) fraction *= 10;
+  units = number_of(head) * scale + fraction;
+  return true;
+}
+
+// Milliseconds to the nanosecond: a millionth of a millisecond is the unit.
+bool parse_ms(const std::string& text, std::uint64_t& ns) { return parse_decimal(text, MAX_SECOND_DIGITS, 6, ns); }
+
+struct long_option {
+  const char* name;
+  bool takes_value;
+};
+constexpr long_option LONG_OPTIONS[] = {{"output", true}, {"from", true},  {"length", true}, {"fade", true},
+                                        {"format", true}, {"help", false}, {"version", false}};
+
+// The option whose name `given` is or begins, when only one does.
+const long_option* find_long(const std::string& given, std::string& error) {
+  const long_option* found = nullptr;
+  int matches = 0;
+  for (const long_option& o : LONG_OPTIONS) {
+    if (given == o.name) return &o;
+    if (std::strncmp(o.name, given.c_str(), given.size()) == 0) {
+      found = &o;
+      ++matches;
+    }
+  }
+  if (matches == 1) return found;
+  error = "option '--" + given + (matches == 0 ? "' is unknown." : "' is ambiguous.");
+  return nullptr;
+}
+
+bool take_value(const std::string& name, const std::string& value, pack_options& o, std::string& error) {
+  const auto time = [&](bool& given, std::uint64_t& ns) {
+    given = parse_time(value, ns);
+    if (!given) error = "'" + value + "' is no TIME for --" + name + ": give seconds (80, 80.5) or m:ss (1:20.5).";
+    return given;
+  };
+  if (name == "output") {
+    o.output = value;
+    if (value.empty()) error = "the output folder's name is empty.";
+    return !value.empty();
+  }
+  if (name == "from") return time(o.from_given, o.from);
+  if (name == "length") return time(o.length_given, o.length);
+  if (name == "fade") {
+    if (parse_ms(value, o.fade)) return true;
+    error = "'" + value + "' is no MS for --fade: give milliseconds (10, 2.5; 0 for none).";
+    return false;
+  }
+  if (value == "wav16" || value == "wav24" || value == "float") {
+    o.format = value == "wav16" ? WAV_INT16 : value == "wav24" ? WAV_INT24 : WAV_FLOAT;
+    return true;
+  }
+  error = "'" + value + "' is no format for --format: give wav16, wav24 or float.";
+  return false;
+}
+
+}  // namespace
+
+bool parse_time(const std::string& text, std::uint64_t& ns) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string::npos) return parse_decimal(text, MAX_SECOND_DIGITS, 9, ns);
+  const std::string minutes = text.substr(0, colon);
+  const std::string seconds = text.substr(colon + 1);
+  std::uint64_t second_ns = 0;
+  // Two digits of seconds, below 60, and any fraction.
+  if (!all_digits(minutes) || minutes.size() > MAX_MINUTE_DIGITS || seconds.size() < 2 || seconds[0] > '5' ||
+      (seconds.size() > 2 && seconds[2] != '.') || !parse_decimal(seconds, 2, 9, second_ns))
+    return false;
+  ns = number_of(minutes) * 60 * NS_PER_SECOND + second_ns;
+  return true;
+}
+
+std::int64_t frames_at(std::uint64_t ns, std::uint32_t rate) {
+  return static_cast<std::int64_t>(ns / NS_PER_SECOND * rate + (ns % NS_PER_SECOND * rate + NS_PER_SECOND / 2) / NS_PER_SECOND);
+}
+
+bool parse_pack_options(int argc, char** argv, pack_options& o, std::string& error) {
+  o = pack_options{};
+  bool options_end = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (options_end || arg.size() < 2 || arg[0] != '-') {
+      o.files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_end = true;
+      continue;
+    }
+    if (arg[1] == '-') {
+      const std::size_t equals = arg.find('=');
+      const long_option* option = find_long(arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2), error);
+      if (option == nullptr) return false;
+      const std::string name = option->name;
+      if (!option->takes_value) {
+        if (equals != std::string::npos) {
+          error = "option '--" + name + "' takes no value.";
+          return false;
+        }
+        (name == "help" ? o.help : o.version) = true;
+        continue;
+      }
+      if (equals == std::string::npos && i + 1 == argc) {
+        error = "option '--" + name + "' needs a value.";
+        return false;
+      }
+      if (!take_value(name, equals == std::string::npos ? argv[++i] : arg.substr(equals + 1), o, error)) return false;
+      continue;
+    }
+    // Short options, which may be joined: -h, -o DIR, -oDIR, -ho DIR.
+    for (std::size_t at = 1; at < arg.size(); ++at) {
+      if (arg[at] == 'h') {
+        o.help = true;
+        continue;
+      }
+      if (arg[at] != 'o') {
+        error = std::string("option '-") + arg[at] + "' is unknown.";
+        return false;
+      }
+      if (at + 1 == arg.size() && i + 1 == argc) {
+        error = "option '-o' needs a value.";
+        return false;
+      }
+      if (!take_value("output", at + 1 < arg.size() ? arg.substr(at + 1) : argv[++i], o, error)) return false;
+      break;
+    }
+  }
+  if (o.help || o.version) return true;
+  if (o.output.empty()) {
+    error = "no output folder: give -o DIR.";
+    return false;
+  }
+  if (o.files.size() < 2 || o.files.size() > MAX_FILES) {
+    error = "give the original and 1 to " + std::to_string(MAX_FILES - 1) + " decodes; " +
+            std::to_string(o.files.size()) + (o.files.size() == 1 ? " file was" : " files were") + " named.";
+    return false;
+  }
+  return true;
+}

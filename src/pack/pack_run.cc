@@ -1,0 +1,476 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "analysis/passage.h"
+#include "core/run_values.h"
+#include "output/pack_output.h"
+#include "pack/pack.h"
+#include "platform/platform.h"
+#include "wav/wav.h"
+
+namespace {
+
+// Where the whole story is told; both come with every download.
+constexpr const char* DOCUMENTATION = "see README.md and the eqalign-pack manual page";
+// The loudest sample of any file stays 1 dB below full scale: 10^(-1/20).
+constexpr double PEAK_LIMIT = 0.891;
+// Measurements of a passage whose start or end follows the lags found.
+constexpr int MAX_MEASUREMENTS = 3;
+// In the temporary folder: what the passes shared with eqalign print, held
+// there while they run (no output name is a dot's), and the report.
+constexpr const char* CAPTURE_NAME = ".capture";
+constexpr const char* REPORT_NAME = "report.txt";
+// eqalign's own report lines, which the pack's report replaces; its notes
+// and messages are passed on.
+constexpr const char* EQALIGN_LINES[] = {"FLO ",         "INT ",
+                                         "biggest_delay ", "smallest_delay ",
+                                         "biggest_gain ",  "input_wav_length ",
+                                         "No Sound At All."};
+
+void print_usage() {
+  std::printf("eqalign-pack %s (%s)\n", EQALIGN_VERSION, DOCUMENTATION);
+  std::fputs(
+      "Cuts one passage of an original and its decodes, aligned and level-matched\n"
+      "over that passage, into a new folder of WAV files for a listening test.\n\n"
+      "usage: eqalign-pack -o DIR [options] original.wav decode.wav [decode.wav ...]\n"
+      "  -o, --output DIR   the folder to write; it must not exist yet\n"
+      "      --from TIME    where the passage starts in the original: seconds (80,\n"
+      "                     80.5) or m:ss (1:20.5); default: where every file has sound\n"
+      "      --length TIME  the passage's length; default: to the end of the shortest file\n"
+      "      --fade MS      fade-in and fade-out in milliseconds (default 10; 0: none)\n"
+      "      --format F     wav16 (default), wav24 or float\n"
+      "  -h, --help         this text\n"
+      "      --version      the version\n"
+      "  --                 ends the options: what follows are files\n",
+      stdout);
+}
+
+struct pack_run {
+  track_slot* slots;
+  int wav_num;
+  const pack_options& options;
+  std::vector<std::string> names;
+  // The folder as it will be named, and the one the outputs are written in
+  // until then, with the files made there.
+  std::string folder;
+  std::string temporary;
+  std::vector<std::string> made;
+  // Everything printed, for report.txt.
+  std::string report;
+  // What the whole-file check found of each decode.
+  whole_file_result check;
+};
+
+// Prints a line of the report and keeps it.
+[[gnu::format(printf, 2, 3)]] void say(pack_run& r, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(static_cast<std::size_t>(std::max(n, 0)) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  text.pop_back();
+  std::fputs(text.c_str(), stdout);
+  r.report += text;
+}
+
+enum rounding { NEAREST, DOWN, UP };
+
+// "m:ss.fff" of `frames` (0 or more) at `rate`; rounded down for a latest
+// start or a greatest length, up for an earliest start, so that the time
+// given as a TIME falls on a frame that fits.
+std::string clock_of(std::int64_t frames, std::uint32_t rate, rounding r = NEAREST) {
+  const std::int64_t scaled = frames * 1000;
+  const std::int64_t ms = r == DOWN ? scaled / rate : r == UP ? (scaled + rate - 1) / rate : (2 * scaled + rate) / (2 * rate);
+  char text[48];
+  std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", static_cast<long long>(ms / 60000),
+                static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
+  return text;
+}
+
+double decibels(double factor) { return 20 * std::log10(factor); }
+
+void discard(pack_run& r) {
+  for (const std::string& name : r.made) remove_file(name);
+  r.made.clear();
+  if (!r.temporary.empty()) remove_folder(r.temporary);
+  r.temporary.clear();
+}
+
+run_status cannot_write(pack_run& r, const std::string& name) {
+  say(r, "Cannot write output file : %s.\nReason : %s.\n", name.c_str(), failure_reason().c_str());
+  return STATUS_OUTPUT_FAILED;
+}
+
+run_status cannot_read(pack_run& r, int i) {
+  say(r, "Cannot read this file : %s.\n", r.slots[i].path.c_str());
+  return STATUS_INPUT_UNREADABLE;
+}
+
+// Passes on what the shared passes printed, in lines of "\n".
+void pass_on(pack_run& r, const std::string& captured) {
+  std::size_t from = 0;
+  while (from < captured.size()) {
+    std::size_t end = captured.find('\n', from);
+    if (end == std::string::npos) end = captured.size();
+    std::string line = captured.substr(from, end - from);
+    from = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const bool eqalign_line = std::any_of(std::begin(EQALIGN_LINES), std::end(EQALIGN_LINES),
+                                          [&](const char* head) { return line.starts_with(head); });
+    if (!eqalign_line) say(r, "%s\n", line.c_str());
+  }
+}
+
+// The header pass, the capture, the search and the whole-file check, as
+// eqalign runs them, their lines held in the temporary folder meanwhile.
+run_status analyse(pack_run& r, run_values& values) {
+  const std::string name = r.temporary + "/" + CAPTURE_NAME;
+  std::FILE* held = create_file_in(name);
+  if (held == nullptr) return cannot_write(r, name);
+  r.made.push_back(name);
+  int saved = -1;
+  if (!begin_capture(held, saved)) {
+    std::fclose(held);
+    return cannot_write(r, name);
+  }
+  std::vector<std::string> files = r.options.files;
+  std::vector<char*> names;
+  for (std::string& f : files) names.push_back(f.data());
+  run_status status = header_pass(r.slots, r.wav_num, names.data(), values);
+  if (status == STATUS_OK) status = capture_pass(r.slots, r.wav_num, values.input_wav_length);
+  if (status == STATUS_OK) status = search_pass(r.slots, r.wav_num, values);
+  if (status == STATUS_OK) status = check_whole_files(r.slots, r.wav_num, r.check);
+  if (status == STATUS_OK) print_whole_file_notes(r.check, r.slots[0].t.sample_rate);
+  const bool back = end_capture(saved);
+  std::fclose(held);
+  file_identity id;
+  std::int64_t size = 0;
+  std::FILE* in = back ? open_input(name, id, size) : nullptr;
+  std::string captured(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)), '\0');
+  const bool read = in != nullptr && std::fread(captured.data(), 1, captured.size(), in) == captured.size();
+  if (in != nullptr) std::fclose(in);
+  if (!read) return cannot_write(r, name);
+  if (remove_file(name)) r.made.pop_back();
+  pass_on(r, captured);
+  return status;
+}
+
+// A decode that a test must not take as it is, whatever the passage: one
+// line each, saying what to do.
+run_status refuse_findings(pack_run& r) {
+  bool refused = false;
+  for (int i = 1; i < r.wav_num; ++i) {
+    const track& t = r.slots[i].t;
+    const char* name = r.slots[i].path.c_str();
+    refused = refused || !t.measured || t.inverted || t.channels != CHANNELS_FINE;
+    if (!t.measured) {
+      say(r, "Not packed: %s could not be measured: it is silent where it is compared. Trim the silence before it, or "
+             "check that it is a decode of the original.\n", name);
+    } else if (t.inverted) {
+      say(r, "Not packed: %s has inverted polarity. Turn it (sox in.wav out.wav vol -1) and run again.\n", name);
+    } else if (t.channels == CHANNELS_SWAPPED) {
+      say(r, "Not packed: %s has its left and right channels swapped. Swap them back (sox in.wav out.wav remix 2 1) "
+             "and run again.\n", name);
+    } else if (t.channels == CHANNEL_SILENT) {
+      say(r, "Not packed: %s has a silent channel. Decode it again with both channels.\n", name);
+    } else if (t.channels == CHANNELS_LEAN) {
+      say(r, "Not packed: %s leans %.1f dB to the %s against the original. Decode it again with both channels as they "
+             "are.\n", name, std::fabs(t.lean), t.lean > 0 ? "left" : "right");
+    }
+  }
+  return refused ? STATUS_NOT_PACKED : STATUS_OK;
+}
+
+// The passage's ends that were not given: from the first frame at which every
+// file has sound at its lag, to the end of the shortest.
+void default_ends(const pack_run& r, const std::vector<std::int64_t>& lags, std::int64_t& from, std::int64_t& length) {
+  std::int64_t first = 0;
+  std::int64_t end = r.slots[0].t.frames;
+  for (int i = 1; i < r.wav_num; ++i) {
+    first = std::max(first, -lags[static_cast<std::size_t>(i)]);
+    end = std::min(end, r.slots[i].t.frames - lags[static_cast<std::size_t>(i)]);
+  }
+  if (!r.options.from_given) from = first;
+  if (!r.options.length_given) length = end - from;
+}
+
+// Says that the passage does not fit file i at `lag`, which holds the
+// original's frames [-lag, frames - lag), and what would.
+run_status misfit(pack_run& r, int i, std::int64_t lag, std::int64_t from, std::int64_t length) {
+  const std::uint32_t rate = r.slots[0].t.sample_rate;
+  const std::int64_t earliest = std::max<std::int64_t>(0, -lag);
+  const std::int64_t end = r.slots[i].t.frames - lag;
+  const std::int64_t latest = end - length;
+  const std::int64_t greatest = end - from;
+  std::string what;
+  if (from < earliest) {
+    what = "start at " + clock_of(earliest, rate, UP) + " or later";
+  } else if (latest >= earliest && greatest > 0) {
+    what = "the latest start for this length is " + clock_of(latest, rate, DOWN) + ", the greatest length from this start " +
+           clock_of(greatest, rate, DOWN);
+  } else if (latest >= earliest) {
+    what = "the latest start for this length is " + clock_of(latest, rate, DOWN);
+  } else if (greatest > 0) {
+    what = "the greatest length from this start is " + clock_of(greatest, rate, DOWN);
+  } else {
+    what = "the greatest length is " + clock_of(std::max<std::int64_t>(end - earliest, 0), rate, DOWN);
+  }
+  say(r, "The passage does not fit %s, which holds the original's %s to %s: %s.\n", r.slots[i].path.c_str(),
+      clock_of(earliest, rate).c_str(), clock_of(std::max(end, earliest), rate).c_str(), what.c_str());
+  return STATUS_PASSAGE_DOES_NOT_FIT;
+}
+
+// Whether the passage is long enough and every file holds it at its lag.
+run_status check_fit(pack_run& r, const std::vector<std::int64_t>& lags, std::int64_t from, std::int64_t length) {
+  const std::uint32_t rate = r.slots[0].t.sample_rate;
+  if (length < static_cast<std::int64_t>(rate)) {
+    say(r, "The passage is shorter than 1 s: %lld frames (%s) from %s.\n", static_cast<long long>(std::max<std::int64_t>(length, 0)),
+        clock_of(std::max<std::int64_t>(length, 0), rate).c_str(), clock_of(from, rate).c_str());
+    return STATUS_PASSAGE_DOES_NOT_FIT;
+  }
+  for (int i = 0; i < r.wav_num; ++i) {
+    const std::int64_t lag = lags[static_cast<std::size_t>(i)];
+    if (from + lag < 0 || from + lag + length > r.slots[i].t.frames) return misfit(r, i, lag, from, length);
+  }
+  if (!wav_holds(r.options.format, length)) {
+    say(r, "The passage is too long for a WAV file in this format: %s.\n", clock_of(length, rate).c_str());
+    return STATUS_PASSAGE_DOES_NOT_FIT;
+  }
+  return STATUS_OK;
+}
+
+// The line of a decode that the passage measurement refuses, saying what to do.
+void say_refused(pack_run& r, int i, const passage_result& m, std::int64_t expected) {
+  const char* name = r.slots[i].path.c_str();
+  if (m.kind == PASSAGE_SILENT) {
+    say(r, "Not packed: %s is silent over the passage, or the original is. Choose another passage (--from).\n", name);
+  } else if (m.kind == PASSAGE_POOR) {
+    say(r, "Not packed: %s does not match the original over the passage (score %.4f at best, lags %lld to %lld tried): "
+           "a fault inside the passage, or another piece. Choose another passage (--from, --length), or decode it "
+           "again.\n", name, m.score, static_cast<long long>(expected - PASSAGE_LAGS),
+        static_cast<long long>(expected + PASSAGE_LAGS));
+  } else {
+    say(r, "Not packed: %s matches the original over the passage almost as well at lag %lld (score %.4f) as at lag "
+           "%lld (score %.4f): a fault inside the passage, or music that repeats. Choose another passage (--from, "
+           "--length).\n", name, static_cast<long long>(m.rival_lag), m.rival_score, static_cast<long long>(m.lag),
+        m.score);
+  }
+}
+
+// Chooses the passage and measures every decode over it: lags, gains,
+// scores and peaks into `lags` and `measured`.
+run_status measure(pack_run& r, std::int64_t& from, std::int64_t& length, std::vector<std::int64_t>& lags,
+                   std::vector<passage_result>& measured) {
+  const std::uint32_t rate = r.slots[0].t.sample_rate;
+  // The places where the whole-file check looked at each decode, and the lag
+  // it stood at from each on; a decode it did not check is expected at its delay.
+  std::vector<std::vector<checked_place>> places(static_cast<std::size_t>(r.wav_num));
+  for (const decode_check& d : r.check.decodes) {
+    for (std::size_t p = 0; p < d.places.size(); ++p) {
+      if (d.places[p].kind != PLACE_SKIPPED)
+        places[static_cast<std::size_t>(d.track)].push_back({r.check.places[p], d.places[p].lag});
+    }
+  }
+  std::vector<std::int64_t> expected(static_cast<std::size_t>(r.wav_num), 0);
+  const auto expect_from = [&](std::int64_t start) {
+    for (int i = 1; i < r.wav_num; ++i)
+      expected[static_cast<std::size_t>(i)] =
+          expected_lag(r.slots[i].t.delay, places[static_cast<std::size_t>(i)], start);
+  };
+  from = r.options.from_given ? frames_at(r.options.from, rate) : 0;
+  length = r.options.length_given ? frames_at(r.options.length, rate) : 0;
+  expect_from(from);
+  default_ends(r, expected, from, length);
+  expect_from(from);
+  run_status status = check_fit(r, expected, from, length);
+  if (status != STATUS_OK) return status;
+  measured.assign(static_cast<std::size_t>(r.wav_num), {});
+  for (int round = 1;; ++round) {
+    int failed = 0;
+    if (!measure_passage(r.slots, r.wav_num, from, length, expected.data(), measured.data(), failed))
+      return cannot_read(r, failed);
+    lags.assign(static_cast<std::size_t>(r.wav_num), 0);
+    bool found = true;
+    for (int i = 1; i < r.wav_num; ++i) {
+      lags[static_cast<std::size_t>(i)] = measured[static_cast<std::size_t>(i)].lag;
+      found = found && measured[static_cast<std::size_t>(i)].kind == PASSAGE_FOUND;
+    }
+    if (!found) break;
+    // Ends that were not given follow the lags found, and are measured again.
+    std::int64_t new_from = from;
+    std::int64_t new_length = length;
+    default_ends(r, lags, new_from, new_length);
+    if ((new_from == from && new_length == length) || round == MAX_MEASUREMENTS) break;
+    from = new_from;
+    length = new_length;
+    expect_from(from);
+    status = check_fit(r, expected, from, length);
+    if (status != STATUS_OK) return status;
+  }
+  bool refused = false;
+  for (int i = 1; i < r.wav_num; ++i) {
+    const passage_result& m = measured[static_cast<std::size_t>(i)];
+    if (m.kind == PASSAGE_FOUND) continue;
+    say_refused(r, i, m, expected[static_cast<std::size_t>(i)]);
+    refused = true;
+  }
+  if (refused) return STATUS_NOT_PACKED;
+  return check_fit(r, lags, from, length);
+}
+
+// The report: the passage, each file, and the common scale.
+void say_measurements(pack_run& r, std::int64_t from, std::int64_t length, const std::vector<passage_result>& m,
+                      double scale) {
+  const std::uint32_t rate = r.slots[0].t.sample_rate;
+  say(r, "Passage: start %s (frame %lld), length %lld frames (%s)\n", clock_of(from, rate).c_str(),
+      static_cast<long long>(from), static_cast<long long>(length), clock_of(length, rate).c_str());
+  say(r, "%s -> %s: lag 0, gain 0.000 dB, peak %.3f dBFS\n", r.slots[0].path.c_str(), r.names[0].c_str(),
+      decibels(m[0].peak * scale));
+  for (int i = 1; i < r.wav_num; ++i) {
+    const passage_result& p = m[static_cast<std::size_t>(i)];
+    const track& t = r.slots[i].t;
+    char first_second[48] = "";
+    if (p.lag != t.delay) std::snprintf(first_second, sizeof first_second, " (first second %d)", static_cast<int>(t.delay));
+    say(r, "%s -> %s: lag %lld%s, gain %.3f dB (%+.3f dB against the first second), score %.4f, peak %.3f dBFS\n",
+        r.slots[i].path.c_str(), r.names[static_cast<std::size_t>(i)].c_str(), static_cast<long long>(p.lag),
+        first_second, decibels(p.gain), decibels(p.gain) - decibels(t.gain), p.score, decibels(p.peak * p.gain * scale));
+  }
+  say(r, "Scale: %.3f dB\n", decibels(scale));
+}
+
+// Writes `text` through `out` and starts its flush to the disk.
+bool write_text(const std::string& text, std::FILE* out) {
+  if (std::fwrite(text.data(), 1, text.size(), out) == text.size()) return start_flush(out);
+  record_failure();
+  return false;
+}
+
+// Writes every output and the report into the temporary folder, then flushes
+// them to the disk: each file's flush starts as soon as it is written and
+// runs while the next is, and the run waits for all at the end. Returns the
+// files still open in `open`.
+run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, const std::vector<std::int64_t>& lags,
+                       const std::vector<passage_result>& m, double scale, std::vector<std::FILE*>& open) {
+  const std::int64_t fade = frames_at(r.options.fade, r.slots[0].t.sample_rate);
+  std::vector<std::string> names = r.names;
+  names.push_back(REPORT_NAME);
+  const std::string done = "Packed " + std::to_string(r.wav_num) + " files into " + r.folder + ".\n";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string shown = r.folder + "/" + names[i];
+    std::FILE* out = create_file_in(r.temporary + "/" + names[i]);
+    if (out == nullptr) return cannot_write(r, shown);
+    r.made.push_back(r.temporary + "/" + names[i]);
+    open.push_back(out);
+    if (i == names.size() - 1) {
+      if (!write_text(r.report + done, out)) return cannot_write(r, shown);
+      continue;
+    }
+    const passage_output p{from + lags[i], length, m[i].gain, scale, fade, r.options.format};
+    bool read_failed = false;
+    if (!write_passage(r.slots[i], p, out, read_failed))
+      return read_failed ? cannot_read(r, static_cast<int>(i)) : cannot_write(r, shown);
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool flushed = flush_to_disk(open[i]);
+    const bool closed = std::fclose(open[i]) == 0;
+    open[i] = nullptr;
+    if (flushed && !closed) record_failure();
+    if (!flushed || !closed) return cannot_write(r, r.folder + "/" + names[i]);
+  }
+  if (!flush_folder_to_disk(r.temporary)) return cannot_write(r, r.folder);
+  if (!rename_folder(r.temporary, r.folder)) {
+    say(r, "Cannot move the folder into place : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason().c_str());
+    return STATUS_OUTPUT_FAILED;
+  }
+  r.made.clear();
+  r.temporary.clear();
+  // The new name survives a power loss once its parent folder is flushed.
+  flush_folder_to_disk(r.folder.substr(0, folder_length(r.folder)));
+  std::fputs(done.c_str(), stdout);
+  return STATUS_OK;
+}
+
+run_status write_all(pack_run& r, std::int64_t from, std::int64_t length, const std::vector<std::int64_t>& lags,
+                     const std::vector<passage_result>& m, double scale) {
+  std::vector<std::FILE*> open;
+  const run_status status = write_files(r, from, length, lags, m, scale, open);
+  // A file is closed before it is removed, as Windows asks.
+  for (std::FILE* f : open) {
+    if (f != nullptr) std::fclose(f);
+  }
+  return status;
+}
+
+// Everything after the temporary folder is made.
+run_status pack_into_temporary(pack_run& r) {
+  run_values values;
+  run_status status = analyse(r, values);
+  if (status == STATUS_OK) status = refuse_findings(r);
+  if (status != STATUS_OK) return status;
+  std::int64_t from = 0;
+  std::int64_t length = 0;
+  std::vector<std::int64_t> lags;
+  std::vector<passage_result> measured;
+  status = measure(r, from, length, lags, measured);
+  if (status != STATUS_OK) return status;
+  double peak = measured[0].peak;
+  for (int i = 1; i < r.wav_num; ++i)
+    peak = std::max(peak, measured[static_cast<std::size_t>(i)].peak * measured[static_cast<std::size_t>(i)].gain);
+  const double scale = peak > PEAK_LIMIT ? PEAK_LIMIT / peak : 1.0;
+  say_measurements(r, from, length, measured, scale);
+  return write_all(r, from, length, lags, measured, scale);
+}
+
+}  // namespace
+
+run_status run_pack(track_slot* slots, int argc, char** argv) {
+  for (int i = 0; i < MAX_FILES; ++i) {
+    if (!init_track(slots[i].t)) {
+      std::fputs("Not enough memory.\n", stdout);
+      return STATUS_NO_MEMORY;
+    }
+  }
+  pack_options options;
+  std::string error;
+  if (!parse_pack_options(argc, argv, options, error)) {
+    std::printf("eqalign-pack: %s\n", error.c_str());
+    print_usage();
+    return STATUS_BAD_COMMAND_LINE;
+  }
+  if (options.help) {
+    print_usage();
+    return STATUS_OK;
+  }
+  if (options.version) {
+    std::printf("eqalign-pack %s\n", EQALIGN_VERSION);
+    return STATUS_OK;
+  }
+  pack_run r{slots, static_cast<int>(options.files.size()), options, {}, options.output, {}, {}, {}, {}};
+  // "out/" names the folder "out", which the temporary folder stands beside.
+  while (r.folder.size() > 1 && (r.folder.back() == '/' || r.folder.back() == '\\') &&
+         folder_length(r.folder) == r.folder.size())
+    r.folder.pop_back();
+  say(r, "eqalign-pack %s\n", EQALIGN_VERSION);
+  if (name_exists(r.folder)) {
+    say(r, "The output folder exists already : %s.\n", r.folder.c_str());
+    return STATUS_OUTPUT_FAILED;
+  }
+  run_status status = check_pack_names(options.files, r.names);
+  if (status != STATUS_OK) return status;
+  if (!create_temporary_folder(r.folder, r.temporary)) {
+    say(r, "Output path is not available.\nIn file : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason().c_str());
+    return STATUS_OUTPUT_FAILED;
+  }
+  status = pack_into_temporary(r);
+  if (status != STATUS_OK) discard(r);
+  return status;
+}
