@@ -211,6 +211,9 @@ const row ROWS[] = {
     {"a_codec_like_decode", reference, [] { return decode_of(piece(), FRAMES, 1105, 0.9, 0.003, 12); }, ""},
     {"a_slip", reference, [] { return spliced(at(12), 1152); },
      "Note: track 1 falls out of step later in the file: -1152 frames at 0:15, -1152 frames at 0:25.\r\n"},
+    // Ten MP3 frames: past the wide search, found by captures further off.
+    {"a_slip_of_ten_mp3_frames", reference, [] { return spliced(at(12), 11520); },
+     "Note: track 1 falls out of step later in the file: -11520 frames at 0:15, -11520 frames at 0:25.\r\n"},
     {"an_insert", reference, [] { return spliced(at(7), -1152); },
      "Note: track 1 falls out of step later in the file: +1152 frames at 0:10, +1152 frames at 0:25.\r\n"},
     {"a_slip_inside_the_compared_frames", reference, [] { return spliced(at(0.75), 1152); },

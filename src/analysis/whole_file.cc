@@ -27,6 +27,11 @@ constexpr int LOCAL_LAGS = 31;
 constexpr int WIDE_LAGS = 2500;
 // Wide searches are slow; a decode that needs more is out of step anyway.
 constexpr int MAX_WIDE_SEARCHES = 8;
+// Where a wide search finds nothing, the decode may lie further off (ten MP3
+// frames are 11520): captured again this far to each side, each searched as
+// wide, at most MAX_FAR_SEARCHES times a decode.
+constexpr int FAR_SHIFTS[] = {-10000, -5000, 5000, 10000};
+constexpr int MAX_FAR_SEARCHES = 2;
 // A lag stands out when it matches well and every lag not next to it
 // (more than NEAR_FRAMES away) scores at least PROMINENCE worse.
 constexpr double PROMINENT_SCORE = 0.5;
@@ -139,6 +144,9 @@ bool follow_decode(track_slot& slot, const check_context& c, std::vector<place_f
   std::vector<int> captured_in(static_cast<std::size_t>(count), -1);
   std::int64_t expected = 0;
   int wide_left = MAX_WIDE_SEARCHES;
+  int far_left = MAX_FAR_SEARCHES;
+  std::vector<std::vector<double>> far(2 * std::size(FAR_SHIFTS), std::vector<double>(ANALYSIS_LENGTH));
+  std::vector<double> far_mono(ANALYSIS_LENGTH);
   const auto start_at = [&](int p) { return c.places[static_cast<std::size_t>(p)] + t.delay + expected; };
   const auto fits = [&](int p) {
     return !c.judged[static_cast<std::size_t>(p)].quiet && start_at(p) >= 0 && start_at(p) + ANALYSIS_FRAMES <= t.frames;
@@ -176,6 +184,7 @@ bool follow_decode(track_slot& slot, const check_context& c, std::vector<place_f
     const double zero_score = local.score[static_cast<std::size_t>(zero)];
     o.expected_score = zero_score;
     int moved = 0;
+    bool searched_wide = false;
     o.kind = PLACE_LOST;
     const int b = best_lag(local);
     if (b >= 0 && b != zero && (!zero_qualifies || local.score[static_cast<std::size_t>(b)] <= zero_score - BETTER_BY) &&
@@ -188,6 +197,7 @@ bool follow_decode(track_slot& slot, const check_context& c, std::vector<place_f
       o.score = zero_score;
     } else if (wide_left > 0) {
       --wide_left;
+      searched_wide = true;
       score_lags(r.mono.data(), mono.data(), -WIDE_LAGS, 2 * WIDE_LAGS + 1, wide);
       const int w = best_lag(wide);
       if (w >= 0 && prominent(wide, w)) {
@@ -202,7 +212,40 @@ bool follow_decode(track_slot& slot, const check_context& c, std::vector<place_f
       // as well: the same music, coded with few bits.
       if (zero_qualifies && (zero_score <= WEAK_SCORE || stands_out(local, zero))) o.kind = PLACE_WEAK;
     }
-    judge_at(r, left, right, moved, t.gain, o);
+    const double* judged_left = left;
+    const double* judged_right = right;
+    int judged_at = moved;
+    if (o.kind == PLACE_LOST && searched_wide && far_left > 0) {
+      --far_left;
+      std::vector<capture_job> jobs;
+      std::vector<int> shifts;
+      for (int shift : FAR_SHIFTS) {
+        const std::int64_t from = start_at(p) + shift;
+        if (from < 0 || from + ANALYSIS_FRAMES > t.frames) continue;
+        const std::size_t at = 2 * shifts.size();
+        jobs.push_back({&slot, from, PICK_LEFT, t.inverted, far[at].data()});
+        jobs.push_back({&slot, from, PICK_RIGHT, t.inverted, far[at + 1].data()});
+        shifts.push_back(shift);
+      }
+      int failed = 0;
+      if (!capture_jobs(jobs.data(), static_cast<int>(jobs.size()), failed)) return false;
+      double best_score = 0;
+      for (std::size_t f = 0; f < shifts.size(); ++f) {
+        for (std::size_t k = 0; k < far_mono.size(); ++k) far_mono[k] = far[2 * f][k] + far[2 * f + 1][k];
+        score_lags(r.mono.data(), far_mono.data(), -WIDE_LAGS, 2 * WIDE_LAGS + 1, wide);
+        const int w = best_lag(wide);
+        if (w < 0 || !prominent(wide, w)) continue;
+        const double score = wide.score[static_cast<std::size_t>(w)];
+        if (o.kind == PLACE_IN_STEP && !(score < best_score)) continue;
+        o.kind = PLACE_IN_STEP;
+        o.score = best_score = score;
+        judged_at = w - WIDE_LAGS;
+        moved = shifts[f] + judged_at;
+        judged_left = far[2 * f].data();
+        judged_right = far[2 * f + 1].data();
+      }
+    }
+    judge_at(r, judged_left, judged_right, judged_at, t.gain, o);
     // A dropout says nothing of where the decode stands.
     if (o.kind == PLACE_DROPOUT) moved = 0;
     expected += moved;
@@ -283,7 +326,8 @@ void sum_up(decode_check& d, const track& t) {
     int near = 0;
     for (double v : sorted) near += std::fabs(v - m) < FILE_LEVEL_DB ? 1 : 0;
     // Off from the first place on, not from a later one: the start, not the decode, differs.
-    // A silent or leaning channel makes the two measures differ; its own note says so.
+    // A silent or leaning channel makes a level of both channels mislead;
+    // its own note says so.
     if (std::fabs(m) >= FILE_LEVEL_DB && 2 * near > n && std::fabs(level(levelled[0]) - m) < LEVEL_DB &&
         start != CHANNEL_SILENT && start != CHANNELS_LEAN) {
       d.file_level_differs = true;
@@ -291,14 +335,14 @@ void sum_up(decode_check& d, const track& t) {
       d.level_base = m;
     }
   }
-  for (int i = 0; i + 1 < n; ++i) {
-    const double a = level(levelled[static_cast<std::size_t>(i)]) - d.level_base;
-    const double b = level(levelled[static_cast<std::size_t>(i) + 1]) - d.level_base;
-    if (std::fabs(a) >= LEVEL_DB && std::fabs(b) >= LEVEL_DB && (a > 0) == (b > 0)) {
-      d.level_first = levelled[static_cast<std::size_t>(i)];
-      d.level_last = levelled.back();
-      break;
-    }
+  // A change that holds: off by LEVEL_DB or more, on one side, from some
+  // place to the last, at two places at least; a coder's wobble comes back.
+  const auto off = [&](int i) { return level(levelled[static_cast<std::size_t>(i)]) - d.level_base; };
+  int from = n;
+  while (from > 0 && std::fabs(off(from - 1)) >= LEVEL_DB && (off(from - 1) > 0) == (off(n - 1) > 0)) --from;
+  if (n - from >= 2 && start != CHANNEL_SILENT && start != CHANNELS_LEAN) {
+    d.level_first = levelled[static_cast<std::size_t>(from)];
+    d.level_last = levelled.back();
   }
 }
 
