@@ -15,8 +15,9 @@ fi
 [ -x "$1" ] || { echo "$1 is not an executable eqalign" >&2; exit 2; }
 
 # Each tool, and the Debian package that brings it.
-missing=()
-need() { command -v "$1" > /dev/null || missing+=("$2"); }
+missing=""
+add() { case " $missing " in *" $1 "*) ;; *) missing="${missing:+$missing }$1" ;; esac; }
+need() { command -v "$1" > /dev/null || add "$2"; }
 need python3 python3
 need fluidsynth fluidsynth
 need espeak-ng espeak-ng
@@ -29,11 +30,11 @@ need opusenc opus-tools
 need opusdec opus-tools
 need ffmpeg ffmpeg
 need flac flac
-[ -f /usr/share/sounds/sf2/FluidR3_GM.sf2 ] || missing+=(fluid-soundfont-gm)
-[ -d /usr/share/games/openttd/baseset/openmsx ] || missing+=(openttd-openmsx)
-if [ ${#missing[@]} -gt 0 ]; then
+[ -f /usr/share/sounds/sf2/FluidR3_GM.sf2 ] || add fluid-soundfont-gm
+[ -d /usr/share/games/openttd/baseset/openmsx ] || add openttd-openmsx
+if [ -n "$missing" ]; then
   echo "Missing tools; install them with:" >&2
-  echo "  apt-get install -y $(printf '%s\n' "${missing[@]}" | sort -u | tr '\n' ' ')" >&2
+  echo "  apt-get install -y $missing" >&2
   exit 3
 fi
 
