@@ -145,8 +145,9 @@ bool follow_decode(track_slot& slot, const check_context& c, std::vector<place_f
   std::int64_t expected = 0;
   int wide_left = MAX_WIDE_SEARCHES;
   int far_left = MAX_FAR_SEARCHES;
-  std::vector<std::vector<double>> far(2 * std::size(FAR_SHIFTS), std::vector<double>(ANALYSIS_LENGTH));
-  std::vector<double> far_mono(ANALYSIS_LENGTH);
+  // Made only for a decode that needs them.
+  std::vector<std::vector<double>> far;
+  std::vector<double> far_mono;
   const auto start_at = [&](int p) { return c.places[static_cast<std::size_t>(p)] + t.delay + expected; };
   const auto fits = [&](int p) {
     return !c.judged[static_cast<std::size_t>(p)].quiet && start_at(p) >= 0 && start_at(p) + ANALYSIS_FRAMES <= t.frames;
@@ -217,6 +218,8 @@ bool follow_decode(track_slot& slot, const check_context& c, std::vector<place_f
     int judged_at = moved;
     if (o.kind == PLACE_LOST && searched_wide && far_left > 0) {
       --far_left;
+      far.resize(2 * std::size(FAR_SHIFTS), std::vector<double>(ANALYSIS_LENGTH));
+      far_mono.resize(ANALYSIS_LENGTH);
       std::vector<capture_job> jobs;
       std::vector<int> shifts;
       for (int shift : FAR_SHIFTS) {
