@@ -54,8 +54,9 @@ template <int W, int V>
       vec cl[V];
       vec cr[V];
       for (int v = 0; v < V; ++v) {
-        cl[v] = *unaligned_at<W>(cross_left + g + v * W);
-        cr[v] = *unaligned_at<W>(cross_right + g + v * W);
+        const std::ptrdiff_t slot = g + static_cast<std::ptrdiff_t>(v) * W;
+        cl[v] = *unaligned_at<W>(cross_left + slot);
+        cr[v] = *unaligned_at<W>(cross_right + slot);
       }
       for (int k = t0; k < t1; ++k) {
         const double a = ref_left[k];
@@ -69,8 +70,9 @@ template <int W, int V>
         }
       }
       for (int v = 0; v < V; ++v) {
-        *unaligned_at<W>(cross_left + g + v * W) = cl[v];
-        *unaligned_at<W>(cross_right + g + v * W) = cr[v];
+        const std::ptrdiff_t slot = g + static_cast<std::ptrdiff_t>(v) * W;
+        *unaligned_at<W>(cross_left + slot) = cl[v];
+        *unaligned_at<W>(cross_right + slot) = cr[v];
       }
     }
   }
