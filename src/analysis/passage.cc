@@ -54,8 +54,9 @@ template <int W, int V>
       vec cl[V];
       vec cr[V];
       for (int v = 0; v < V; ++v) {
-        cl[v] = *unaligned_at<W>(cross_left + g + v * W);
-        cr[v] = *unaligned_at<W>(cross_right + g + v * W);
+        const std::ptrdiff_t slot = g + static_cast<std::ptrdiff_t>(v) * W;
+        cl[v] = *unaligned_at<W>(cross_left + slot);
+        cr[v] = *unaligned_at<W>(cross_right + slot);
       }
       for (int k = t0; k < t1; ++k) {
         const double a = ref_left[k];
@@ -69,8 +70,9 @@ template <int W, int V>
         }
       }
       for (int v = 0; v < V; ++v) {
-        *unaligned_at<W>(cross_left + g + v * W) = cl[v];
-        *unaligned_at<W>(cross_right + g + v * W) = cr[v];
+        const std::ptrdiff_t slot = g + static_cast<std::ptrdiff_t>(v) * W;
+        *unaligned_at<W>(cross_left + slot) = cl[v];
+        *unaligned_at<W>(cross_right + slot) = cr[v];
       }
     }
   }
@@ -124,8 +126,8 @@ struct edge {
   std::vector<double> peak = std::vector<double>(AHEAD);
 };
 
-// One file's side of the sweep: its filter lanes, the filtered channels of
-// the current block, and what is summed of them.
+// One file's side of the sweep: its filter lanes, the frames read and
+// filtered of the current block, and what is summed of them.
 struct stream {
   track_slot* slot = nullptr;
   bool decode = false;
@@ -138,6 +140,11 @@ struct stream {
   int lead = 0;
   int batch = 0;
   int lane = 0;
+  // The block's frames as read: block steps got_begin .. got_end - 1 hold
+  // the file's frames, the others silence.
+  std::vector<unsigned char> bytes;
+  std::int64_t got_begin = 0;
+  std::int64_t got_end = 0;
   // Filtered frames, index 0 at the block's first frame compared; a
   // decode's run AHEAD (and the padding) further.
   std::vector<double> left;
@@ -146,7 +153,8 @@ struct stream {
   std::vector<double> cross_left;
   std::vector<double> cross_right;
   // Each channel's energy and the peak of the frames every lag compares (the
-  // reference: all its frames); a decode's ends frame by frame.
+  // reference: all its frames), summed in ascending order; a decode's ends
+  // frame by frame.
   double energy_left = 0;
   double energy_right = 0;
   double peak = 0;
@@ -154,46 +162,12 @@ struct stream {
   edge tail;
 };
 
-// The filters of up to FILTER_LANES lanes and their working arrays; each
-// lane's energy and peak over the filter steps where every lane's frame is
-// one that every lag compares.
+// The filters of up to FILTER_LANES lanes, and their inputs and outputs.
 struct batch {
   equal_loudness_filter state[FILTER_LANES];
   std::vector<double> in;
   std::vector<double> out;
-  std::vector<unsigned char> bytes;
-  double energy[FILTER_LANES] = {};
-  double peak[FILTER_LANES] = {};
 };
-
-// Puts frames first .. first + count - 1 of the stream's file into its
-// lanes of `b.in`, silence where they are not to be fed; false on a short read.
-bool read_span(const stream& s, std::int64_t first, int count, batch& b) {
-  double* lane = b.in.data() + s.lane;
-  const std::int64_t begin = std::clamp(std::max<std::int64_t>(s.warm_start, 0), first, first + count);
-  const std::int64_t end = std::clamp(s.slot->t.frames, begin, first + count);
-  for (std::int64_t t = 0; t < count; ++t) {
-    if (t == begin - first) t = end - first;
-    if (t < count) lane[t * FILTER_LANES] = lane[t * FILTER_LANES + 1] = 0.0;
-  }
-  if (begin == end) return true;
-  const int n = static_cast<int>(end - begin);
-  if (!fetch_frames(*s.slot, begin, n, b.bytes.data())) return false;
-  double* at = lane + static_cast<std::ptrdiff_t>(begin - first) * FILTER_LANES;
-  const unsigned char* frame = b.bytes.data();
-  if (s.slot->t.is_float != 0) {
-    for (int i = 0; i < n; ++i, at += FILTER_LANES, frame += FRAME_BYTES) {
-      at[0] = finite_or_zero(load_float_le(frame));
-      at[1] = finite_or_zero(load_float_le(frame + 4));
-    }
-  } else {
-    for (int i = 0; i < n; ++i, at += FILTER_LANES, frame += FRAME_BYTES) {
-      at[0] = static_cast<double>(load_int_le(frame)) * INT_SAMPLE_SCALE;
-      at[1] = static_cast<double>(load_int_le(frame + 4)) * INT_SAMPLE_SCALE;
-    }
-  }
-  return true;
-}
 
 // A range of steps of a slice, as its indexes.
 struct step_range {
@@ -202,26 +176,87 @@ struct step_range {
 };
 
 // Steps of the slice [p, p + n) within [from, to), as slice indexes.
-step_range within(std::int64_t p, int n, std::int64_t from, std::int64_t to) {
+step_range within(std::int64_t p, std::int64_t n, std::int64_t from, std::int64_t to) {
   return {std::clamp<std::int64_t>(from - p, 0, n), std::clamp<std::int64_t>(to - p, 0, n)};
+}
+
+// The steps at which every stream's frame is one that every lag compares:
+// the reference's first length - AHEAD frames, a decode's j = AHEAD ..
+// length - 1.
+step_range common_of(std::int64_t p, std::int64_t n, std::int64_t length) {
+  return within(p, n, LEAD_STEPS, LEAD_STEPS + length - AHEAD);
+}
+
+// Reads the frames that filter steps p0 .. p0 + count - 1 are to be fed;
+// false on a short read.
+bool read_block(stream& s, std::int64_t p0, int count) {
+  const std::int64_t first = s.base + p0;
+  const std::int64_t begin = std::clamp(std::max<std::int64_t>(s.warm_start, 0), first, first + count);
+  const std::int64_t end = std::clamp(s.slot->t.frames, begin, first + count);
+  s.got_begin = begin - first;
+  s.got_end = end - first;
+  return begin == end || fetch_frames(*s.slot, begin, static_cast<int>(end - begin), s.bytes.data());
+}
+
+// Puts the frames of block steps t0 + from .. t0 + to - 1 into the stream's
+// lanes of `in` (row t - t0 each), on the float scale; PEAK: their peak too.
+template <bool FLOAT, bool PEAK>
+void put_frames(stream& s, std::int64_t t0, std::int64_t from, std::int64_t to, double* in) {
+  const unsigned char* frame = s.bytes.data() + (t0 + from - s.got_begin) * FRAME_BYTES;
+  double* row = in + from * FILTER_LANES + s.lane;
+  double peak = s.peak;
+  for (std::int64_t t = from; t < to; ++t, frame += FRAME_BYTES, row += FILTER_LANES) {
+    double l;
+    double r;
+    if constexpr (FLOAT) {
+      l = finite_or_zero(load_float_le(frame));
+      r = finite_or_zero(load_float_le(frame + 4));
+    } else {
+      l = static_cast<double>(load_int_le(frame)) * INT_SAMPLE_SCALE;
+      r = static_cast<double>(load_int_le(frame + 4)) * INT_SAMPLE_SCALE;
+    }
+    row[0] = l;
+    row[1] = r;
+    if constexpr (PEAK) peak = std::max(peak, std::max(std::fabs(l), std::fabs(r)));
+  }
+  s.peak = peak;
+}
+
+// Feeds the stream's lanes the slice of block steps t0 .. t0 + n - 1 (filter
+// steps p ..), silence where nothing was read; the peak of the frames every
+// lag compares.
+void feed(stream& s, std::int64_t t0, std::int64_t p, int n, std::int64_t length, double* in) {
+  const step_range got = {std::clamp<std::int64_t>(s.got_begin - t0, 0, n), std::clamp<std::int64_t>(s.got_end - t0, 0, n)};
+  for (std::int64_t t = 0; t < n; ++t) {
+    if (t == got.begin) t = got.end;
+    if (t < n) in[t * FILTER_LANES + s.lane] = in[t * FILTER_LANES + s.lane + 1] = 0.0;
+  }
+  const step_range c = common_of(p, n, length);
+  const std::int64_t cb = std::clamp(c.begin, got.begin, got.end);
+  const std::int64_t ce = std::clamp(c.end, cb, got.end);
+  const auto put = s.slot->t.is_float != 0 ? put_frames<true, false> : put_frames<false, false>;
+  const auto put_peak = s.slot->t.is_float != 0 ? put_frames<true, true> : put_frames<false, true>;
+  put(s, t0, got.begin, cb, in);
+  put_peak(s, t0, cb, ce, in);
+  put(s, t0, ce, got.end, in);
 }
 
 // A stream's own share of a slice's frames: the reference's last AHEAD, and
 // a decode's AHEAD at either end; `filtered` picks the filter's output
 // (energies) or its input (peaks).
-void note_own(stream& s, batch& b, std::int64_t p, int n, std::int64_t length, bool filtered) {
+void note_own(stream& s, const batch& b, std::int64_t p, int n, std::int64_t length, bool filtered) {
   const double* rows = (filtered ? b.out.data() : b.in.data()) + s.lane;
   const std::int64_t common_end = LEAD_STEPS + std::max<std::int64_t>(length - AHEAD, 0);
   if (!s.decode) {
-    const step_range own = within(p, n, std::max<std::int64_t>(common_end, LEAD_STEPS), LEAD_STEPS + length);
+    const step_range own = within(p, n, common_end, LEAD_STEPS + length);
     for (std::int64_t t = own.begin; t < own.end; ++t) {
       const double l = rows[static_cast<std::size_t>(t) * FILTER_LANES];
       const double r = rows[static_cast<std::size_t>(t) * FILTER_LANES + 1];
       if (filtered) {
-        b.energy[s.lane] += l * l;
-        b.energy[s.lane + 1] += r * r;
+        s.energy_left += l * l;
+        s.energy_right += r * r;
       } else {
-        b.peak[s.lane] = std::max(b.peak[s.lane], std::max(std::fabs(l), std::fabs(r)));
+        s.peak = std::max(s.peak, std::max(std::fabs(l), std::fabs(r)));
       }
     }
     return;
@@ -244,55 +279,63 @@ void note_own(stream& s, batch& b, std::int64_t p, int n, std::int64_t length, b
   }
 }
 
+// Takes each stream's filtered frames of a slice (rows `from` .. `to` - 1 of
+// `out`) into its block's arrays at index x0 + row; ENERGY: adds their
+// energies to its sums, one frame at a time in ascending order.
+template <bool ENERGY>
+void take_rows(stream* const* mine, const std::int64_t* x0, int held, const double* out, std::int64_t from,
+               std::int64_t to) {
+  for (int k = 0; k < held; ++k) {
+    stream& s = *mine[k];
+    double energy_left = s.energy_left;
+    double energy_right = s.energy_right;
+    const double* row = out + from * FILTER_LANES + s.lane;
+    for (std::int64_t t = std::max(from, -x0[k]); t < to; ++t) {
+      const double l = row[(t - from) * FILTER_LANES];
+      const double r = row[(t - from) * FILTER_LANES + 1];
+      const auto x = static_cast<std::size_t>(x0[k] + t);
+      s.left[x] = l;
+      s.right[x] = r;
+      if constexpr (ENERGY) {
+        energy_left += l * l;
+        energy_right += r * r;
+      }
+    }
+    s.energy_left = energy_left;
+    s.energy_right = energy_right;
+  }
+}
+
 // Reads, filters and keeps filter steps p0 .. p0 + count - 1 of every stream
 // of batch `index`, a slice at a time; `first` is the block's first frame
-// compared. The batch's lanes sum the energies and peaks of the steps where
-// every stream's frame is one that every lag compares; each stream notes the
-// rest itself, after them. Returns the index of a file that comes up short,
-// or -1.
+// compared. Returns the index of a file that comes up short, or -1.
 int run_batch(std::vector<stream>& streams, batch& b, int index, std::int64_t p0, int count, std::int64_t first,
               std::int64_t length, search_kernel kernel) {
+  stream* mine[FILTER_LANES / 2];
+  int held = 0;
+  for (stream& s : streams) {
+    if (s.batch != index) continue;
+    if (!read_block(s, p0, count)) return static_cast<int>(&s - streams.data());
+    mine[held++] = &s;
+  }
   for (int done = 0; done < count; done += SLICE_STEPS) {
     const int n = std::min(SLICE_STEPS, count - done);
     const std::int64_t p = p0 + done;
-    for (stream& s : streams) {
-      if (s.batch == index && !read_span(s, s.base + p, n, b)) return static_cast<int>(&s - streams.data());
-    }
-    const step_range common = within(p, n, LEAD_STEPS, LEAD_STEPS + length - AHEAD);
-    for (std::int64_t t = common.begin; t < common.end; ++t) {
-      const double* row = b.in.data() + t * FILTER_LANES;
-      for (int l = 0; l < FILTER_LANES; ++l) b.peak[l] = std::max(b.peak[l], std::fabs(row[l]));
-    }
-    for (stream& s : streams) {
-      if (s.batch == index) note_own(s, b, p, n, length, false);
+    for (int k = 0; k < held; ++k) {
+      feed(*mine[k], done, p, n, length, b.in.data());
+      note_own(*mine[k], b, p, n, length, false);
     }
     filter_lanes(b.state, b.in.data(), n, b.out.data(), kernel.lanes, kernel.native);
-    for (std::int64_t t = common.begin; t < common.end; ++t) {
-      const double* row = b.out.data() + t * FILTER_LANES;
-      for (int l = 0; l < FILTER_LANES; ++l) b.energy[l] += row[l] * row[l];
-    }
-    // Each stream's filtered frames into its block's arrays, the rows read
-    // once: the output of step p is index p - lead - first there, a decode's
-    // frame j (its filter's step lead + j) lying AHEAD further than the
-    // reference's.
-    stream* mine[FILTER_LANES / 2];
+    // The output of step p is index p - lead - first of a stream's block
+    // arrays: a decode's frame j (its filter's step lead + j) lies AHEAD
+    // further than the reference's.
     std::int64_t x0[FILTER_LANES / 2];
-    int held = 0;
-    for (stream& s : streams) {
-      if (s.batch != index) continue;
-      note_own(s, b, p, n, length, true);
-      mine[held] = &s;
-      x0[held++] = p - s.lead - first;
-    }
-    for (std::int64_t t = 0; t < n; ++t) {
-      const double* row = b.out.data() + t * FILTER_LANES;
-      for (int k = 0; k < held; ++k) {
-        if (x0[k] + t < 0) continue;
-        const auto x = static_cast<std::size_t>(x0[k] + t);
-        mine[k]->left[x] = row[mine[k]->lane];
-        mine[k]->right[x] = row[mine[k]->lane + 1];
-      }
-    }
+    for (int k = 0; k < held; ++k) x0[k] = p - mine[k]->lead - first;
+    const step_range c = common_of(p, n, length);
+    take_rows<false>(mine, x0, held, b.out.data(), 0, c.begin);
+    take_rows<true>(mine, x0, held, b.out.data(), c.begin, c.end);
+    take_rows<false>(mine, x0, held, b.out.data(), c.end, n);
+    for (int k = 0; k < held; ++k) note_own(*mine[k], b, p, n, length, true);
   }
   return -1;
 }
@@ -404,6 +447,7 @@ bool measure_passage_with(track_slot* slots, int wav_num, std::int64_t from, std
     const std::int64_t first = s.decode ? from + expected[i] - PASSAGE_LAGS : from;
     s.base = first - s.lead;
     s.warm_start = first - WARMUP_FRAMES;
+    s.bytes.resize(static_cast<std::size_t>(BLOCK_FRAMES) * FRAME_BYTES);
     const std::size_t held = BLOCK_FRAMES + (s.decode ? AHEAD + PAD : 0);
     s.left.assign(held, 0.0);
     s.right.assign(held, 0.0);
@@ -416,7 +460,6 @@ bool measure_passage_with(track_slot* slots, int wav_num, std::int64_t from, std
     // Lanes without a file filter silence.
     b.in.assign(static_cast<std::size_t>(SLICE_STEPS) * FILTER_LANES, 0.0);
     b.out.resize(b.in.size());
-    b.bytes.resize(static_cast<std::size_t>(SLICE_STEPS) * FRAME_BYTES);
   }
   std::vector<int> short_read(static_cast<std::size_t>(batches));
   // The warm-up first, then the compared frames block by block: `first` is
@@ -451,12 +494,6 @@ bool measure_passage_with(track_slot* slots, int wav_num, std::int64_t from, std
       for (std::vector<double>* v : {&streams[i].left, &streams[i].right})
         std::memmove(v->data(), v->data() + count, AHEAD * sizeof(double));
     }
-  }
-  for (stream& s : streams) {
-    const batch& b = work[static_cast<std::size_t>(s.batch)];
-    s.energy_left = b.energy[s.lane];
-    s.energy_right = b.energy[s.lane + 1];
-    s.peak = std::max(b.peak[s.lane], b.peak[s.lane + 1]);
   }
   out[0] = {PASSAGE_FOUND, 0, 1.0, 0.0, 0, 0.0, streams[0].peak};
   for (int i = 1; i < wav_num; ++i)

@@ -27,6 +27,7 @@ constexpr double ROUNDER = 6755399441055744.0;
 constexpr int BLOCK_FRAMES = 65536;
 // Frames converted at once, within the core's cache.
 constexpr int CHUNK_FRAMES = 4096;
+constexpr std::size_t CHUNK_SAMPLES = 2 * static_cast<std::size_t>(CHUNK_FRAMES);
 constexpr double PI = 3.14159265358979323846;
 
 void put_le(std::vector<unsigned char>& b, std::uint32_t v, int n) {
@@ -96,10 +97,10 @@ void to_steps(const double* v, int samples, double full, T* out) {
 
 // The samples of a chunk as the format writes them; filled by convert_chunk.
 struct chunk_work {
-  std::vector<double> values = std::vector<double>(2 * CHUNK_FRAMES);
-  std::vector<std::int32_t> steps = std::vector<std::int32_t>(2 * CHUNK_FRAMES);
-  std::vector<std::int16_t> shorts = std::vector<std::int16_t>(2 * CHUNK_FRAMES);
-  std::vector<float> floats = std::vector<float>(2 * CHUNK_FRAMES);
+  std::vector<double> values = std::vector<double>(CHUNK_SAMPLES);
+  std::vector<std::int32_t> steps = std::vector<std::int32_t>(CHUNK_SAMPLES);
+  std::vector<std::int16_t> shorts = std::vector<std::int16_t>(CHUNK_SAMPLES);
+  std::vector<float> floats = std::vector<float>(CHUNK_SAMPLES);
 };
 
 // Converts `count` frames, frame n of the passage first, into the format's
@@ -116,10 +117,11 @@ void convert_chunk(const unsigned char* in, int count, std::int64_t n, const tra
       continue;
     }
     const double f = fade_factor(frame, p.fade, p.frames);
-    values[2 * i] = values[2 * i] * f;
-    values[2 * i + 1] = values[2 * i + 1] * f;
+    const auto at = 2 * static_cast<std::size_t>(i);
+    values[at] = values[at] * f;
+    values[at + 1] = values[at + 1] * f;
   }
-  const auto samples = static_cast<std::size_t>(2 * count);
+  const auto samples = 2 * static_cast<std::size_t>(count);
   if (p.format == WAV_FLOAT) {
     for (std::size_t i = 0; i < samples; ++i) w.floats[i] = static_cast<float>(values[i]);
     std::memcpy(out, w.floats.data(), samples * 4);

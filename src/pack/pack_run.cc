@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -66,17 +65,12 @@ struct pack_run {
   whole_file_result check;
 };
 
-// Prints a line of the report and keeps it.
-[[gnu::format(printf, 2, 3)]] void say(pack_run& r, const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  std::va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
+// Prints a line of the report and keeps it; `format` and `args` as for printf.
+template <class... Args>
+void say(pack_run& r, const char* format, const Args&... args) {
+  const int n = std::snprintf(nullptr, 0, format, args...);
   std::string text(static_cast<std::size_t>(std::max(n, 0)) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, again);
-  va_end(again);
+  std::snprintf(text.data(), text.size(), format, args...);
   text.pop_back();
   std::fputs(text.c_str(), stdout);
   r.report += text;
@@ -89,7 +83,10 @@ enum rounding { NEAREST, DOWN, UP };
 // given as a TIME falls on a frame that fits.
 std::string clock_of(std::int64_t frames, std::uint32_t rate, rounding r = NEAREST) {
   const std::int64_t scaled = frames * 1000;
-  const std::int64_t ms = r == DOWN ? scaled / rate : r == UP ? (scaled + rate - 1) / rate : (2 * scaled + rate) / (2 * rate);
+  const std::int64_t per_second = rate;
+  const std::int64_t ms = r == DOWN ? scaled / per_second
+                          : r == UP ? (scaled + per_second - 1) / per_second
+                                    : (2 * scaled + per_second) / (2 * per_second);
   char text[48];
   std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", static_cast<long long>(ms / 60000),
                 static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
@@ -144,6 +141,7 @@ run_status analyse(pack_run& r, run_values& values) {
   }
   std::vector<std::string> files = r.options.files;
   std::vector<char*> names;
+  names.reserve(files.size());
   for (std::string& f : files) names.push_back(f.data());
   run_status status = header_pass(r.slots, r.wav_num, names.data(), values);
   if (status == STATUS_OK) status = capture_pass(r.slots, r.wav_num, values.input_wav_length);
