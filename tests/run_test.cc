@@ -264,6 +264,11 @@ std::vector<run_case> command_line_and_inputs() {
   rows.push_back({.label = "a_fifo", .args = {"ref.wav", "fifo.wav"}, .status = 2,
                   .tail = "Cannot open this file : fifo.wav.\r\nReason : Not a regular file.\r\n",
                   .before = [](const scratch_dir& dir) { ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0600), 0); }});
+#ifdef __linux__
+  // A read error in the header: reading /proc/self/mem at address 0 fails with EIO.
+  rows.push_back({.label = "a_read_error_in_the_header", .args = {"ref.wav", "/proc/self/mem"}, .status = 2,
+                  .tail = "Cannot read this file : /proc/self/mem.\r\n"});
+#endif
   rows.push_back({.label = "unreadable", .inputs = {{"b.wav", take(0)}}, .status = 2,
                   .tail = "Cannot open this file : b.wav.\r\nReason : Permission denied.\r\n",
                   .before = [](const scratch_dir& dir) { chmod((dir / "b.wav").c_str(), 0); },
