@@ -36,9 +36,20 @@ inline std::string program_path() {
   return copy != nullptr && copy[0] != '\0' ? copy : EQALIGN_BINARY;
 }
 
+// Sets a variable of the environment that programs started from now on get;
+// nullptr removes it.
+inline void set_environment(const char* name, const char* value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA(name, value);
+#else
+  if (value == nullptr) unsetenv(name);
+  if (value != nullptr) setenv(name, value, 1);
+#endif
+}
+
 #ifdef _WIN32
 inline run_result run_program(const std::vector<std::string>& args, const std::string& dir = ".",
-                              report_to = REPORT_PIPE) {
+                              report_to = REPORT_PIPE, const std::string& program = program_path()) {
   run_result r;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE read_end = nullptr;
@@ -50,7 +61,7 @@ inline run_result run_program(const std::vector<std::string>& args, const std::s
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = write_end;
   startup.hStdError = write_end;
-  std::wstring line = L"\"" + utf8_path(program_path()).wstring() + L"\"";
+  std::wstring line = L"\"" + utf8_path(program).wstring() + L"\"";
   for (const std::string& a : args) line += L" \"" + utf8_path(a).wstring() + L"\"";
   PROCESS_INFORMATION process{};
   const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
@@ -72,14 +83,14 @@ inline run_result run_program(const std::vector<std::string>& args, const std::s
 #else
 // Starts the program in `dir` with its standard output on `out` (closed when
 // negative) and its standard error on `err`.
-inline pid_t start_program(const std::vector<std::string>& args, const std::string& dir, int out, int err) {
+inline pid_t start_program(const std::vector<std::string>& args, const std::string& dir, int out, int err,
+                           const std::string& program = program_path()) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (out < 0) posix_spawn_file_actions_addclose(&actions, 1);
   if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, 1);
   posix_spawn_file_actions_adddup2(&actions, err, 2);
   posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  const std::string program = program_path();
   std::vector<std::string> argv_text{program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -107,7 +118,7 @@ inline std::string drain(int fd) {
 }
 
 inline run_result run_program(const std::vector<std::string>& args, const std::string& dir = ".",
-                              report_to to = REPORT_PIPE) {
+                              report_to to = REPORT_PIPE, const std::string& program = program_path()) {
   run_result r;
   int out[2];
   int err[2];
@@ -115,7 +126,8 @@ inline run_result run_program(const std::vector<std::string>& args, const std::s
   for (int fd : {out[0], out[1], err[0], err[1]}) fcntl(fd, F_SETFD, FD_CLOEXEC);
   const int full = to == REPORT_FULL_DISK ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
   if (to == REPORT_UNREAD) close(out[0]);
-  const pid_t pid = start_program(args, dir, to == REPORT_PIPE || to == REPORT_UNREAD ? out[1] : full, err[1]);
+  const pid_t pid =
+      start_program(args, dir, to == REPORT_PIPE || to == REPORT_UNREAD ? out[1] : full, err[1], program);
   close(out[1]);
   close(err[1]);
   if (full >= 0) close(full);

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "analysis/analysis.h"
+#include "core/out_of_memory.h"
 #include "core/run_values.h"
 #include "output/output.h"
 #include "wav/wav.h"
@@ -34,10 +35,7 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
   complete = false;
   for (int i = 0; i < MAX_FILES; ++i) {
     track_slot& slot = slots[i];
-    if (!init_track(slot.t)) {
-      std::fputs("Not enough memory.\r\n", stdout);
-      return STATUS_NO_MEMORY;
-    }
+    if (!init_track(slot.t)) return not_enough_memory();
   }
   if (argc < 3) {
     print_usage();
@@ -57,7 +55,9 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
   for (int i = 0; i < wav_num; ++i) {
     header_info info;
     const run_status status = read_wav_header(slots[i], argv[i + 1], info);
-    if (status != STATUS_OK) return status == STATUS_INPUT_UNREADABLE ? status : in_file(status, argv[i + 1]);
+    // Those two say which file, or need not.
+    if (status == STATUS_INPUT_UNREADABLE || status == STATUS_NO_MEMORY) return status;
+    if (status != STATUS_OK) return in_file(status, argv[i + 1]);
     const track& t = slots[i].t;
     const std::uint32_t reference_rate = slots[0].t.sample_rate;
     // A decode at another rate would be measured and cut on the wrong time scale.

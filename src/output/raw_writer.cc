@@ -2,6 +2,7 @@
 #include <bit>
 #include <cstdio>
 
+#include "core/out_of_memory.h"
 #include "output/output.h"
 #include "platform/platform.h"
 #include "wav/wav.h"
@@ -25,7 +26,7 @@ constexpr int BLOCK_FRAMES = 65536;
 run_status write_raw_output(track_slot& slot, int index, const run_values& values) {
   track& t = slot.t;
   std::FILE* out = create_temporary(slot.output_name, slot.temporary);
-  if (out == nullptr) return output_unavailable(slot.output_name);
+  if (out == nullptr) return short_of_memory() ? not_enough_memory() : output_unavailable(slot.output_name);
   // The track's aligned start: its frame `delay - smallest_delay`.
   const std::int64_t start = t.delay - values.smallest_delay;
   const double scale = t.gain * FULL_SCALE / (values.biggest_gain * HEADROOM);

@@ -12,14 +12,17 @@
 // Outputs and the old files they replace, at most twice the most files.
 constexpr int TEMPORARY_MAX = 20;
 
-// Creates a temporary beside `beside` (in its folder) through `create_new`,
-// which creates a new file exclusively, or returns nullptr and sets `taken`
-// when the name is in use; remembers it and gives its name in `name`.
+// Creates a temporary beside `beside` (in its folder), named as
+// create_temporary says, through `create_new`, which creates a new file
+// exclusively, or returns nullptr and sets `taken` when the name is in use;
+// remembers it and gives its name in `name`.
 std::FILE* create_remembered(const std::string& beside, unsigned long pid,
-                             std::FILE* (*create_new)(const std::string& name, bool& taken), std::string& name);
+                             std::FILE* (*create_new)(const std::string& name, bool& taken), std::string& name,
+                             bool old_output);
 
-// Stops treating `name` as a temporary.
+// Stops treating `name` as a temporary; every one, with forget_temporaries().
 void forget_temporary(const std::string& name);
+void forget_temporaries();
 
 // The temporaries held, each a name or empty; only read, so that a signal
 // handler may walk them.

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/out_of_memory.h"
 #include "core/samples.h"
 #include "platform/platform.h"
 #include "wav/wav.h"
@@ -159,7 +160,8 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   std::int64_t file_size{};
   slot.file = open_input(slot.path, slot.input, file_size);
   if (slot.file == nullptr) {
-    std::printf("Cannot open this file : %s.\r\nReason : %s.\r\n", name, failure_reason().c_str());
+    if (short_of_memory()) return not_enough_memory();
+    std::printf("Cannot open this file : %s.\r\nReason : %s.\r\n", name, failure_reason());
     return STATUS_INPUT_UNREADABLE;
   }
 
