@@ -31,12 +31,14 @@ int convert_frames(const unsigned char* in, int frames, int is_float, double sca
                    bool native = true);
 
 // Writes track `index` from its aligned start into a temporary beside its
-// output, prints its clip line, then releases its analysis buffer and closes
-// its input. On a failure, prints its line and returns the status.
+// output, which stays open in `written`, on its way to the disk; prints its
+// clip line, then releases its analysis buffer and closes its input. On a
+// failure, prints its line and returns the status.
 run_status write_raw_output(track_slot& slot, int index, const run_values& values);
 
-// Writes every track, then moves the outputs into place together; on any
-// failure no temporary stays and every file found stays as it was.
+// Writes every track, waits once until all are on the disk, then moves the
+// outputs into place together; on any failure no temporary stays and every
+// file found stays as it was.
 run_status output_pass(track_slot* slots, int wav_num, const run_values& values);
 
 // Moves every temporary over its output name, in track order; a move that

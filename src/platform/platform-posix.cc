@@ -213,6 +213,18 @@ void watch_interrupts() {
   }
 }
 
+bool start_flush(std::FILE* f) {
+  if (std::fflush(f) != 0) {
+    record_failure();
+    return false;
+  }
+#if defined(__linux__)
+  // Only a request: what it cannot do, the flush_to_disk that follows does.
+  sync_file_range(fileno(f), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+  return true;
+}
+
 bool flush_to_disk(std::FILE* f) {
   // A file system that cannot sync (some network and FUSE ones) has done
   // what it can.

@@ -253,6 +253,14 @@ bool replace_file(const std::string& from, const std::string& to) {
 
 void watch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
+bool start_flush(std::FILE* f) {
+  // Windows writes the cache back by itself; FlushFileBuffers, under _commit,
+  // waits for it at the end.
+  if (std::fflush(f) == 0) return true;
+  record_failure();
+  return false;
+}
+
 bool flush_to_disk(std::FILE* f) {
   if (std::fflush(f) == 0 && _commit(_fileno(f)) == 0) return true;
   record_failure();

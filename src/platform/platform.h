@@ -75,8 +75,12 @@ std::string output_held_by(const std::string& temporary);
 // without ending the process; allocates nothing, so it serves when memory
 // has run out.
 void remove_temporaries();
-// Flushes a file written through `f` to the disk, so that it survives a
-// power loss once it has replaced an old one.
+// Hands what was written through `f` to the system and has it start writing
+// that to the disk, without waiting (where the system can: Linux), so that
+// the disk works while the run goes on.
+bool start_flush(std::FILE* f);
+// Flushes a file written through `f` to the disk and waits until it is
+// there, so that it survives a power loss once it has replaced an old one.
 bool flush_to_disk(std::FILE* f);
 // Removes a file or a link (never a folder).
 bool remove_file(const std::string& name);
