@@ -16,7 +16,8 @@ constexpr int CLIP_LIMIT = 32700;
 std::string output_name(const std::string& input_name);
 
 // Forms every output name and refuses, with its message, the first in track
-// order that would replace an input, is shared by two inputs, or is a folder.
+// order that would replace an input, is shared by two inputs, or is a folder;
+// then names what stopped runs left in the output folders.
 run_status check_output_names(track_slot* slots, int wav_num);
 
 // One sample in units of full scale, times `scale`, rounded toward negative
