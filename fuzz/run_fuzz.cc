@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   run_eqalign(slots, 3, argv, complete);
   for (track_slot& slot : slots) {
     if (slot.file != nullptr) std::fclose(slot.file);
+    if (slot.written != nullptr) std::fclose(slot.written);
     slot = track_slot{};
   }
   if (complete) {

@@ -148,14 +148,14 @@ TEST(Temporaries, ATakenNameIsPassedOverAHundredTimesAtMost) {
       std::string name;
       std::FILE* f = nullptr;
       const bool made = folder ? create_remembered_folder("dir/x.wav", 42, fake_folder, name)
-                               : (f = create_remembered("dir/x.wav", 42, fake_create, name)) != nullptr;
+                               : (f = create_remembered("dir/x.wav", 42, fake_create, name, false)) != nullptr;
       EXPECT_EQ(made, r.made) << r.taken;
       EXPECT_EQ(attempts, std::min(r.taken + 1, TEMPORARY_ATTEMPTS));
       EXPECT_EQ(held(), made ? 1 : 0);
       if (made) {
         EXPECT_TRUE(name.starts_with("dir/.eqalign-42-") && name.ends_with(".tmp")) << name;
       } else {
-        EXPECT_EQ(failure_reason(), std::strerror(EEXIST));
+        EXPECT_STREQ(failure_reason(), std::strerror(EEXIST));
       }
       if (f != nullptr) std::fclose(f);
       forget_temporary(name);
@@ -169,11 +169,11 @@ TEST(Temporaries, AFullRegistryCreatesNothing) {
   EXPECT_EQ(held(), TEMPORARY_MAX);
   attempts = 0;
   std::string name;
-  EXPECT_EQ(create_remembered("t/x", 1, fake_create, name), nullptr);
+  EXPECT_EQ(create_remembered("t/x", 1, fake_create, name, false), nullptr);
   EXPECT_FALSE(create_remembered_folder("t/x", 1, fake_folder, name));
   EXPECT_EQ(create_remembered_at("t/y", fake_create), nullptr);
   EXPECT_EQ(attempts, 0);
-  EXPECT_EQ(failure_reason(), std::strerror(EMFILE));
+  EXPECT_STREQ(failure_reason(), std::strerror(EMFILE));
   // A folder and what is in it are forgotten together; a name that only begins like it is not.
   forget_temporaries_in("t");
   EXPECT_EQ(held(), 0);

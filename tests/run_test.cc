@@ -101,6 +101,9 @@ bytes quiet_intro(int intro, int frames, bool dither, int stray = -1) {
 
 // Leftovers of a killed run: that process is gone; one of a run still going.
 const std::string STOPPED = ".eqalign-2147483647-3.tmp";
+// Old outputs that a killed run had moved aside, one whose name was cut.
+const std::string STOPPED_ASIDE = ".eqalign-2147483647-4.old.my song.raw";
+const std::string STOPPED_CUT = ".eqalign-2147483647-5.old.my long so";
 #ifdef _WIN32
 const std::string RUNNING = ".eqalign-" + std::to_string(GetCurrentProcessId()) + "-0.tmp";
 #else
@@ -264,6 +267,11 @@ std::vector<run_case> command_line_and_inputs() {
   rows.push_back({.label = "a_fifo", .args = {"ref.wav", "fifo.wav"}, .status = 2,
                   .tail = "Cannot open this file : fifo.wav.\r\nReason : Not a regular file.\r\n",
                   .before = [](const scratch_dir& dir) { ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0600), 0); }});
+#ifdef __linux__
+  // A read error in the header: reading /proc/self/mem at address 0 fails with EIO.
+  rows.push_back({.label = "a_read_error_in_the_header", .args = {"ref.wav", "/proc/self/mem"}, .status = 2,
+                  .tail = "Cannot read this file : /proc/self/mem.\r\n"});
+#endif
   rows.push_back({.label = "unreadable", .inputs = {{"b.wav", take(0)}}, .status = 2,
                   .tail = "Cannot open this file : b.wav.\r\nReason : Permission denied.\r\n",
                   .before = [](const scratch_dir& dir) { chmod((dir / "b.wav").c_str(), 0); },
@@ -372,10 +380,14 @@ std::vector<run_case> outputs_and_names() {
      .modes_matter = true},
     // Named once per folder, never removed; a folder keeps a name that holds ".32b.wav".
     {.label = "leftovers_of_a_stopped_run",
-     .inputs = {{STOPPED, OLD}, {".eqalign-x-1.tmp", OLD}, {"x.32b.wav.d/" + STOPPED, OLD},
+     .inputs = {{STOPPED, OLD}, {".eqalign-x-1.tmp", OLD}, {".eqalign-2147483647-12345678901.tmp", OLD},
+                {"x.32b.wav.d/" + STOPPED, OLD}, {"x.32b.wav.d/" + STOPPED_ASIDE, OLD}, {"x.32b.wav.d/" + STOPPED_CUT, OLD},
                 {"x.32b.wav.d/c.32b.wav", take(2)}, {"b.wav", take(1)}},
      .args = {"ref.wav", "b.wav", "x.32b.wav.d/c.32b.wav"}, .tail = "input_wav_length : 69998\r\n",
-     .has = "input_wav_length : 70000\r\nNote: " + STOPPED + stopped + "Note: x.32b.wav.d/" + STOPPED + stopped + "FLO 1:",
+     .has = "input_wav_length : 70000\r\nNote: " + STOPPED + stopped + "Note: x.32b.wav.d/" + STOPPED + stopped +
+            "Note: x.32b.wav.d/" + STOPPED_ASIDE + " is left from a stopped run; it holds the previous x.32b.wav.d/my "
+            "song.raw.\r\nNote: x.32b.wav.d/" + STOPPED_CUT + " is left from a stopped run; it holds the previous "
+            "output whose name begins x.32b.wav.d/my long so.\r\nFLO 1:",
      .made = {"x.32b.wav.d/c.raw"},
      .before = [](const scratch_dir& dir) { dir.put(RUNNING, {'r'}); }},
     // Run twice: the second run in the same folder replaces the first's outputs.
@@ -512,6 +524,67 @@ TEST(RunComplete, NarrowSamplesGiveWhatTheir32BitCopiesGive) {
     for (const char* name : {"ref.wav.raw", "b.wav.raw"})
       EXPECT_EQ(read_bytes(dirs[0] / name), read_bytes(dirs[1] / name)) << size << " " << name;
   }
+}
+
+// What the failing operator new says of each allocation it fails.
+const std::string HOOK = "eqalign_failing_new: allocation";
+
+// Memory that runs out at each allocation in turn, by an operator new that fails on demand
+// (tests/failing_new.cc): status 10 with the old output left and no new one made, or, where a
+// task could be run again, every new output; never a temporary left. CI's memory stage sweeps
+// runs of several threads so.
+TEST(OutOfMemory, EachAllocationThatFailsLeavesEveryFileAsItWasOrEndsTheRun) {
+  scratch_dir dir;
+  const std::vector<std::string> names = {"ref.wav", "b.wav"};
+  dir.put("ref.wav", take(0));
+  dir.put("b.wav", take(5));
+  ASSERT_EQ(run_program(names, dir / "").status, 0);
+  const bytes made[2] = {read_bytes(dir / "ref.wav.raw"), read_bytes(dir / "b.wav.raw")};
+  int n = 1;
+  for (;; ++n) {
+    dir.put("ref.wav.raw", OLD);
+    fs::remove(dir.path / "b.wav.raw");
+    set_environment("EQALIGN_FAIL_NEW", std::to_string(n).c_str());
+    const run_result r = run_program(names, dir / "", REPORT_PIPE, EQALIGN_FAILING_BINARY);
+    set_environment("EQALIGN_FAIL_NEW", nullptr);
+    const bool ran_out = r.status == 10 && r.out.ends_with("Not enough memory.\r\n");
+    EXPECT_TRUE(ran_out || r.status == 0) << n << ": " << r.status << r.out;
+    EXPECT_EQ(read_bytes(dir / "ref.wav.raw"), ran_out ? OLD : made[0]) << n;
+    EXPECT_EQ(read_bytes(dir / "b.wav.raw"), ran_out ? bytes{} : made[1]) << n;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir.path))
+      EXPECT_FALSE(e.path().filename().string().starts_with(".eqalign-")) << n << ": " << e.path();
+    // Past the last allocation, nothing failed.
+    if ((r.out + r.err).find(HOOK) == std::string::npos) break;
+  }
+  EXPECT_GT(n, 20);
+}
+
+// A helper thread that can allocate nothing leaves its share to the main thread: the run gives the
+// report and outputs of one whose memory sufficed.
+TEST(OutOfMemory, AHelperThreadWithoutMemoryLeavesItsShareToTheMainThread) {
+  scratch_dir dirs[2];
+  std::vector<std::string> names = {"ref.wav"};
+  for (int i = 1; i < 6; ++i) names.push_back(std::to_string(i) + ".wav");
+  for (const scratch_dir& d : dirs) {
+    for (int i = 0; i < 6; ++i) d.put(names[i], take(3 * i, 1.0, i % 2 == 0));
+  }
+  const run_result plain = run_program(names, dirs[0] / "");
+  set_environment("EQALIGN_FAIL_NEW", "helpers");
+  const run_result helped = run_program(names, dirs[1] / "", REPORT_PIPE, EQALIGN_FAILING_BINARY);
+  set_environment("EQALIGN_FAIL_NEW", nullptr);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(helped.status, 0);
+  if (std::thread::hardware_concurrency() > 1) {
+    EXPECT_NE((helped.out + helped.err).find(HOOK), std::string::npos);
+  }
+  // Without the failing operator new's lines, which share the report's pipe on Windows.
+  const auto report = [](std::string out) {
+    for (std::size_t at = out.find(HOOK); at != std::string::npos; at = out.find(HOOK))
+      out.erase(at, out.find('\n', at) + 1 - at);
+    return out;
+  };
+  EXPECT_EQ(report(helped.out), plain.out);
+  for (const std::string& n : names) EXPECT_EQ(read_bytes(dirs[1] / (n + ".raw")), read_bytes(dirs[0] / (n + ".raw"))) << n;
 }
 
 #ifdef _WIN32

@@ -42,6 +42,17 @@ inline std::string pack_program_path() {
   return copy != nullptr && copy[0] != '\0' ? copy : EQALIGN_PACK_BINARY;
 }
 
+// Sets a variable of the environment that programs started from now on get;
+// nullptr removes it.
+inline void set_environment(const char* name, const char* value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA(name, value);
+#else
+  if (value == nullptr) unsetenv(name);
+  if (value != nullptr) setenv(name, value, 1);
+#endif
+}
+
 #ifdef _WIN32
 inline run_result run_program(const std::vector<std::string>& args, const std::string& dir = ".",
                               report_to = REPORT_PIPE, const std::string& program = program_path()) {
@@ -121,7 +132,8 @@ inline run_result run_program(const std::vector<std::string>& args, const std::s
   for (int fd : {out[0], out[1], err[0], err[1]}) fcntl(fd, F_SETFD, FD_CLOEXEC);
   const int full = to == REPORT_FULL_DISK ? open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
   if (to == REPORT_UNREAD) close(out[0]);
-  const pid_t pid = start_program(args, dir, to == REPORT_PIPE || to == REPORT_UNREAD ? out[1] : full, err[1], program);
+  const pid_t pid =
+      start_program(args, dir, to == REPORT_PIPE || to == REPORT_UNREAD ? out[1] : full, err[1], program);
   close(out[1]);
   close(err[1]);
   if (full >= 0) close(full);

@@ -99,6 +99,9 @@ struct track_slot {
   // every output of the run is complete; output/.
   std::string output_name;
   std::string temporary;
+  // The temporary's stream, open from its writing until every output of the
+  // run is on the disk; output/.
+  std::FILE* written = nullptr;
 };
 
 // Puts the track at its defaults with a new analysis buffer;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/out_of_memory.h"
 #include "driver/run.h"
 #include "platform/platform.h"
 
@@ -16,13 +17,15 @@ track_slot slots[MAX_FILES];
 int main(int argc, char** argv) {
   prepare_process();
   watch_interrupts();
-  std::vector<std::string> arguments = utf8_arguments(argc, argv);
-  std::vector<char*> pointers;
-  pointers.reserve(arguments.size() + 1);
-  for (std::string& a : arguments) pointers.push_back(a.data());
-  pointers.push_back(nullptr);
   bool complete = false;
-  run_status status = run_eqalign(slots, static_cast<int>(arguments.size()), pointers.data(), complete);
+  run_status status = unless_out_of_memory([&] {
+    std::vector<std::string> arguments = utf8_arguments(argc, argv);
+    std::vector<char*> pointers;
+    pointers.reserve(arguments.size() + 1);
+    for (std::string& a : arguments) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    return run_eqalign(slots, static_cast<int>(arguments.size()), pointers.data(), complete);
+  });
   // The report is half of the result: a run whose report is lost has failed.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
     std::fputs("eqalign: cannot write the report.\r\n", stderr);

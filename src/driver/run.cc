@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "analysis/analysis.h"
+#include "core/out_of_memory.h"
 #include "core/run_values.h"
 #include "output/output.h"
 #include "wav/wav.h"
@@ -26,10 +27,7 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
   complete = false;
   for (int i = 0; i < MAX_FILES; ++i) {
     track_slot& slot = slots[i];
-    if (!init_track(slot.t)) {
-      std::fputs("Not enough memory.\r\n", stdout);
-      return STATUS_NO_MEMORY;
-    }
+    if (!init_track(slot.t)) return not_enough_memory();
   }
   if (argc < 3) {
     print_usage();

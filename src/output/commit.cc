@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "core/out_of_memory.h"
 #include "output/output.h"
 #include "platform/platform.h"
 
@@ -14,58 +15,72 @@ void discard_temporaries(track_slot* slots, int wav_num) {
 
 namespace {
 
-// Moves a file found at `name` to a new temporary beside it; `aside` is
-// empty when there was none. A folder is never moved.
-bool move_aside(const std::string& name, std::string& aside) {
-  aside.clear();
-  if (!name_exists(name)) return true;
-  if (is_directory(name)) {
-    record_failure(EISDIR);
-    return false;
+// Makes, beside each output that has a file at its name, an empty temporary
+// that records the name, for the old file to be moved into. A folder is
+// never moved.
+run_status make_places_aside(const track_slot* slots, int wav_num, std::string* aside) {
+  for (int i = 0; i < wav_num; ++i) {
+    const std::string& name = slots[i].output_name;
+    if (!name_exists(name)) continue;
+    if (is_directory(name)) {
+      record_failure(EISDIR);
+      return cannot_write(name);
+    }
+    std::FILE* place = create_temporary(name, aside[i], true);
+    if (place == nullptr) return short_of_memory() ? not_enough_memory() : cannot_write(name);
+    if (std::fclose(place) != 0) {
+      record_failure();
+      return cannot_write(name);
+    }
   }
-  std::FILE* held = create_temporary(name, aside);
-  if (held == nullptr) return false;
-  const bool closed = std::fclose(held) == 0;
-  if (!closed) record_failure();
-  if (closed && replace_file(name, aside)) return true;
-  remove_file(aside);
-  aside.clear();
-  return false;
+  return STATUS_OK;
 }
 
-void put_back(const std::string& aside, const std::string& name) {
-  if (!replace_file(aside, name))
-    std::printf("Note: %s could not be put back and is kept as %s.\r\n", name.c_str(), aside.c_str());
+void put_back(const std::string& aside, const std::string& name, bool& held) {
+  held = !replace_file(aside, name);
+  if (held) std::printf("Note: %s could not be put back and is kept as %s.\r\n", name.c_str(), aside.c_str());
 }
 
 }  // namespace
 
 // Moves every temporary over its output name, in track order. A file found
 // at a name is first moved aside, so that on a failure every replaced file is
-// put back: the outputs change together or not at all. An interrupt waits
-// until every output is in place.
+// put back: the outputs change together or not at all. Every name is made
+// before the first move, and from there on nothing is allocated, so that
+// this holds when memory runs out too. An interrupt waits until every
+// output is in place.
 run_status commit_outputs(track_slot* slots, int wav_num) {
   hold_interrupts(true);
+  // The places aside, and whether each holds its output's old file.
   std::string aside[MAX_FILES];
+  bool held[MAX_FILES] = {};
+  run_status status = unless_out_of_memory([&] { return make_places_aside(slots, wav_num, aside); });
   int placed = 0;
-  run_status status = STATUS_OK;
-  for (; placed < wav_num; ++placed) {
+  for (; status == STATUS_OK && placed < wav_num; ++placed) {
     track_slot& slot = slots[placed];
-    if (!move_aside(slot.output_name, aside[placed]) || !replace_file(slot.temporary, slot.output_name)) {
-      // The message first: the put-back may fail and say so too.
-      status = cannot_write(slot.output_name);
-      if (!aside[placed].empty()) put_back(aside[placed], slot.output_name);
-      break;
+    const std::string& name = slot.output_name;
+    held[placed] = !aside[placed].empty() && replace_file(name, aside[placed]);
+    if ((held[placed] || aside[placed].empty()) && replace_file(slot.temporary, name)) {
+      slot.temporary.clear();
+      continue;
     }
-    slot.temporary.clear();
+    // The message first: the put-back may fail and say so too.
+    status = cannot_write(name);
+    if (held[placed]) put_back(aside[placed], name, held[placed]);
+    break;
   }
-  for (int i = placed - 1; i >= 0; --i) {
+  for (int i = placed - 1; i >= 0 && status != STATUS_OK; --i) {
     const std::string& name = slots[i].output_name;
-    if (status != STATUS_OK && aside[i].empty() && !remove_file(name))
-      std::printf("Note: %s could not be removed.\r\n", name.c_str());
-    if (status != STATUS_OK && !aside[i].empty()) put_back(aside[i], name);
-    if (status == STATUS_OK && !aside[i].empty() && !remove_file(aside[i]))
-      std::printf("Note: the old %s, moved aside as %s, could not be removed.\r\n", name.c_str(), aside[i].c_str());
+    if (held[i]) put_back(aside[i], name, held[i]);
+    if (aside[i].empty() && !remove_file(name)) std::printf("Note: %s could not be removed.\r\n", name.c_str());
+  }
+  for (int i = 0; i < wav_num; ++i) {
+    // An old file that could not be put back stays where it is, and says so.
+    if (aside[i].empty() || (held[i] && status != STATUS_OK)) continue;
+    if (!remove_file(aside[i]) && held[i]) {
+      std::printf("Note: the old %s, moved aside as %s, could not be removed.\r\n", slots[i].output_name.c_str(),
+                  aside[i].c_str());
+    }
   }
   discard_temporaries(slots, wav_num);
   // The report is complete: a run that a waiting interrupt now ends keeps it.

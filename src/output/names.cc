@@ -1,7 +1,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "core/out_of_memory.h"
 #include "output/output.h"
 #include "platform/platform.h"
 
@@ -30,8 +32,10 @@ bool same_landing(const landing& a, const landing& b) {
 
 // Temporaries that a killed run left in the output folders would pile up
 // unseen; each folder is looked at once, in track order. Nothing is removed:
-// the user decides.
-void name_leftovers(const track_slot* slots, const landing* landings, int wav_num) {
+// the user decides, told what each holds. An output's temporary can be made
+// again by another run; an old output moved aside may be its only copy.
+run_status name_leftovers(const track_slot* slots, const landing* landings, int wav_num) {
+  std::vector<std::string> leftovers;
   for (int i = 0; i < wav_num; ++i) {
     bool seen = false;
     for (int j = 0; j < i && !seen; ++j) {
@@ -40,9 +44,20 @@ void name_leftovers(const track_slot* slots, const landing* landings, int wav_nu
     }
     if (seen) continue;
     const std::string folder = folder_of(slots[i].output_name);
-    for (const std::string& entry : stopped_runs_temporaries(folder))
-      std::printf("Note: %s%s is left from a stopped run; it can be removed.\r\n", folder.c_str(), entry.c_str());
+    if (!stopped_runs_temporaries(folder, leftovers)) return not_enough_memory();
+    for (const std::string& entry : leftovers) {
+      const std::string held = output_held_by(entry);
+      std::printf("Note: %s%s is left from a stopped run; ", folder.c_str(), entry.c_str());
+      if (held.empty()) {
+        std::fputs("it can be removed.\r\n", stdout);
+      } else if (held.ends_with(".raw")) {
+        std::printf("it holds the previous %s%s.\r\n", folder.c_str(), held.c_str());
+      } else {
+        std::printf("it holds the previous output whose name begins %s%s.\r\n", folder.c_str(), held.c_str());
+      }
+    }
   }
+  return STATUS_OK;
 }
 
 }  // namespace
@@ -53,13 +68,12 @@ std::string output_name(const std::string& input_name) {
 }
 
 run_status output_unavailable(const std::string& name) {
-  std::printf("Output path is not available.\r\nIn file : %s.\r\nReason : %s.\r\n", name.c_str(),
-              failure_reason().c_str());
+  std::printf("Output path is not available.\r\nIn file : %s.\r\nReason : %s.\r\n", name.c_str(), failure_reason());
   return STATUS_OUTPUT_FAILED;
 }
 
 run_status cannot_write(const std::string& name) {
-  std::printf("Cannot write output file : %s.\r\nReason : %s.\r\n", name.c_str(), failure_reason().c_str());
+  std::printf("Cannot write output file : %s.\r\nReason : %s.\r\n", name.c_str(), failure_reason());
   return STATUS_OUTPUT_FAILED;
 }
 
@@ -94,6 +108,5 @@ run_status check_output_names(track_slot* slots, int wav_num) {
       return STATUS_OUTPUT_FAILED;
     }
   }
-  name_leftovers(slots, landings, wav_num);
-  return STATUS_OK;
+  return name_leftovers(slots, landings, wav_num);
 }

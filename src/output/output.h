@@ -15,10 +15,9 @@ constexpr int CLIP_LIMIT = 32700;
 // The input name with its first ".32b.wav" and all after it cut, then ".raw".
 std::string output_name(const std::string& input_name);
 
-// Forms every output name, names the temporaries that stopped runs left in
-// the output folders, and refuses, with its message, the first name in track
+// Forms every output name and refuses, with its message, the first in track
 // order that would replace an input, is shared by two inputs, is a folder or
-// is write-protected.
+// is write-protected; then names what stopped runs left in the output folders.
 run_status check_output_names(track_slot* slots, int wav_num);
 
 // One sample in units of full scale, times `scale`, rounded toward negative
@@ -33,12 +32,14 @@ int convert_frames(const unsigned char* in, int frames, int is_float, double sca
                    bool native = true);
 
 // Writes track `index` from its aligned start into a temporary beside its
-// output, prints its clip line, then releases its analysis buffer and closes
-// its input. On a failure, prints its line and returns the status.
+// output, which stays open in `written`, on its way to the disk; prints its
+// clip line, then releases its analysis buffer and closes its input. On a
+// failure, prints its line and returns the status.
 run_status write_raw_output(track_slot& slot, int index, const run_values& values);
 
-// Writes every track, then moves the outputs into place together; on any
-// failure no temporary stays and every file found stays as it was.
+// Writes every track, waits once until all are on the disk, then moves the
+// outputs into place together; on any failure no temporary stays and every
+// file found stays as it was.
 run_status output_pass(track_slot* slots, int wav_num, const run_values& values);
 
 // Moves every temporary over its output name, in track order; a move that

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/out_of_memory.h"
 #include "pack/pack.h"
 #include "platform/platform.h"
 
@@ -21,7 +22,9 @@ int main(int argc, char** argv) {
   pointers.reserve(arguments.size() + 1);
   for (std::string& a : arguments) pointers.push_back(a.data());
   pointers.push_back(nullptr);
-  run_status status = run_pack(slots, static_cast<int>(arguments.size()), pointers.data());
+  // Memory that runs out ends the run as eqalign's does: status 10, nothing left.
+  run_status status =
+      unless_out_of_memory([&] { return run_pack(slots, static_cast<int>(arguments.size()), pointers.data()); });
   // The report is half of the result: a run whose report is lost has failed.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
     std::fputs("eqalign-pack: cannot write the report.\n", stderr);

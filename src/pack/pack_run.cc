@@ -103,7 +103,7 @@ void discard(pack_run& r) {
 }
 
 run_status cannot_write(pack_run& r, const std::string& name) {
-  say(r, "Cannot write output file : %s.\nReason : %s.\n", name.c_str(), failure_reason().c_str());
+  say(r, "Cannot write output file : %s.\nReason : %s.\n", name.c_str(), failure_reason());
   return STATUS_OUTPUT_FAILED;
 }
 
@@ -386,7 +386,7 @@ run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, cons
   }
   if (!flush_folder_to_disk(r.temporary)) return cannot_write(r, r.folder);
   if (!rename_folder(r.temporary, r.folder)) {
-    say(r, "Cannot move the folder into place : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason().c_str());
+    say(r, "Cannot move the folder into place : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason());
     return STATUS_OUTPUT_FAILED;
   }
   r.made.clear();
@@ -465,7 +465,7 @@ run_status run_pack(track_slot* slots, int argc, char** argv) {
   run_status status = check_pack_names(options.files, r.names);
   if (status != STATUS_OK) return status;
   if (!create_temporary_folder(r.folder, r.temporary)) {
-    say(r, "Output path is not available.\nIn file : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason().c_str());
+    say(r, "Output path is not available.\nIn file : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason());
     return STATUS_OUTPUT_FAILED;
   }
   status = pack_into_temporary(r);

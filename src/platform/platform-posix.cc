@@ -1,6 +1,8 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -8,7 +10,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <string>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "platform/platform.h"
 #include "platform/temporaries.h"
@@ -20,8 +26,18 @@ namespace {
 constexpr int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // The signal mask before the replacement of the outputs held interrupts.
 sigset_t mask_before_hold;
-std::string reason;
+// The system's words for the last failure, and its error number.
+char reason[256];
+int reason_number = 0;
 constexpr const char* NOT_REGULAR = "Not a regular file";
+// A helper's stack: 1 MiB, as Windows gives a thread; the searches and
+// checks need a small part of it.
+constexpr std::size_t HELPER_STACK_BYTES = std::size_t{1} << 20;
+
+void set_reason(const char* text, int number) {
+  std::snprintf(reason, sizeof reason, "%s", text);
+  reason_number = number;
+}
 
 sigset_t interrupt_set() {
   sigset_t set;
@@ -118,6 +134,15 @@ void prepare_process() {
   // instead of ending the run with temporaries left behind.
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
+#if defined(__GLIBC__)
+  // Threads share the one heap, and every block of 128 KiB or more is mapped
+  // on its own and unmapped when freed. A helper's own heap would reserve 64
+  // MiB of address space and keep it after the helper ends, and large blocks
+  // that two threads freed in turn would leave the heap in pieces: under a
+  // memory limit (ulimit -v), a run that one thread survives would fail with two.
+  mallopt(M_ARENA_MAX, 1);
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
 }
 
 std::vector<std::string> utf8_arguments(int argc, char** argv) { return {argv, argv + argc}; }
@@ -136,7 +161,7 @@ std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& 
     in = fdopen(fd, "rb");
   if (in == nullptr) {
     if (S_ISREG(st.st_mode)) record_failure();
-    if (!S_ISREG(st.st_mode)) reason = NOT_REGULAR;
+    if (!S_ISREG(st.st_mode)) set_reason(NOT_REGULAR, 0);
     close(fd);
     return nullptr;
   }
@@ -172,9 +197,23 @@ bool is_write_protected(const std::string& name) {
   return access(name.c_str(), W_OK) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS);
 }
 
-std::FILE* create_temporary(const std::string& beside, std::string& name) {
+std::FILE* create_temporary(const std::string& beside, std::string& name, bool old_output) {
   const interrupts_blocked blocked;
-  return create_remembered(beside, static_cast<unsigned long>(getpid()), create_new, name);
+  return create_remembered(beside, static_cast<unsigned long>(getpid()), create_new, name, old_output);
+}
+
+void remove_temporaries() {
+  const interrupts_blocked blocked;
+  for (int place = 0; place < TEMPORARY_MAX; ++place) {
+    const char* t = temporary_at(place);
+    if (t[0] != '\0') unlink(t);
+  }
+  // Then the folders the files were made in.
+  for (int place = 0; place < TEMPORARY_MAX; ++place) {
+    const char* t = temporary_at(place);
+    if (t[0] != '\0') rmdir(t);
+  }
+  forget_temporaries();
 }
 
 bool remove_file(const std::string& name) {
@@ -318,17 +357,68 @@ bool process_running(std::uint64_t pid) {
 
 }  // namespace
 
-std::vector<std::string> stopped_runs_temporaries(const std::string& folder) {
+bool stopped_runs_temporaries(const std::string& folder, std::vector<std::string>& names) {
+  names.clear();
+  // Closed however the listing ends, memory running out included.
+  const std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.empty() ? "." : folder.c_str()), closedir);
+  // A folder that cannot be listed for another reason has nothing to say.
+  if (listing == nullptr) return errno != ENOMEM;
   std::vector<std::string> entries;
-  DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
-  if (listing == nullptr) return entries;
-  while (const dirent* e = readdir(listing)) entries.emplace_back(e->d_name);
-  closedir(listing);
-  return stopped_among(entries, process_running);
+  while (const dirent* e = readdir(listing.get())) entries.emplace_back(e->d_name);
+  names = stopped_among(entries, process_running);
+  return true;
 }
 
-const std::string& failure_reason() { return reason; }
+const char* failure_reason() { return reason; }
 
 void record_failure() { record_failure(errno); }
 
-void record_failure(int error_number) { reason = std::strerror(error_number); }
+void record_failure(int error_number) { set_reason(std::strerror(error_number), error_number); }
+
+bool short_of_memory() { return reason_number == ENOMEM; }
+
+namespace {
+
+void* run_helper(void* helper) {
+  const helper_thread& h = *static_cast<helper_thread*>(helper);
+  h.work(h.arg);
+  return nullptr;
+}
+
+}  // namespace
+
+bool start_helper(helper_thread& helper, void (*work)(void*), void* arg) {
+  // The run's own stack, not one that the C library would keep for later
+  // threads once this one is joined.
+  void* stack = mmap(nullptr, HELPER_STACK_BYTES, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (stack == MAP_FAILED) return false;
+  // Its lowest page faults: a stack that overflows stops there.
+  const long page = sysconf(_SC_PAGESIZE);
+  helper.work = work;
+  helper.arg = arg;
+  pthread_attr_t attributes;
+  pthread_t id{};
+  bool started = pthread_attr_init(&attributes) == 0;
+  if (started) {
+    started = page > 0 && mprotect(stack, static_cast<std::size_t>(page), PROT_NONE) == 0 &&
+              pthread_attr_setstack(&attributes, stack, HELPER_STACK_BYTES) == 0 &&
+              pthread_create(&id, &attributes, run_helper, &helper) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  if (!started) {
+    munmap(stack, HELPER_STACK_BYTES);
+    return false;
+  }
+  static_assert(sizeof id <= sizeof helper.id);
+  std::memcpy(&helper.id, &id, sizeof id);
+  helper.stack = stack;
+  return true;
+}
+
+void join_helper(helper_thread& helper) {
+  pthread_t id{};
+  std::memcpy(&id, &helper.id, sizeof id);
+  pthread_join(id, nullptr);
+  munmap(helper.stack, HELPER_STACK_BYTES);
+  helper.stack = nullptr;
+}

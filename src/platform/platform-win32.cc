@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
@@ -23,8 +24,28 @@ SRWLOCK lock = SRWLOCK_INIT;
 bool held = false;
 bool pending = false;
 UINT console_page = 0;
-std::string reason;
+// The system's words for the last failure, and whether memory ran short.
+char reason[1024];
+bool memory_short = false;
 constexpr const char* NOT_REGULAR = "Not a regular file";
+// A helper's stack, as Windows gives a thread by default.
+constexpr unsigned HELPER_STACK_BYTES = 1u << 20;
+// Names for the calls that move and remove files, converted under the lock
+// into fixed buffers: the commit and the clean-up after memory ran out
+// allocate nothing.
+constexpr int WIDE_NAME_CHARS = 32768;
+wchar_t wide_from[WIDE_NAME_CHARS];
+wchar_t wide_to[WIDE_NAME_CHARS];
+
+void set_reason(const char* text, bool memory) {
+  std::snprintf(reason, sizeof reason, "%s", text);
+  memory_short = memory;
+}
+
+// Whether `text` fits the buffer, converted.
+bool to_wide(const std::string& text, wchar_t* out) {
+  return MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out, WIDE_NAME_CHARS) > 0;
+}
 
 struct locked {
   locked() { AcquireSRWLockExclusive(&lock); }
@@ -51,18 +72,25 @@ void restore_console_page() {
   if (console_page != 0) SetConsoleOutputCP(console_page);
 }
 
-// Called with the lock held: nothing can be registered meanwhile, and the
-// process ends without running anything that could wait on the main thread.
-[[noreturn]] void remove_temporaries_and_end() {
+// Called with the lock held.
+void remove_registered() {
   for (int place = 0; place < TEMPORARY_MAX; ++place) {
     const char* t = temporary_at(place);
-    if (t[0] != '\0') DeleteFileW(wide(t).c_str());
+    if (t[0] != '\0' && MultiByteToWideChar(CP_UTF8, 0, t, -1, wide_from, WIDE_NAME_CHARS) > 0) DeleteFileW(wide_from);
   }
   // Then the folders the files were made in.
   for (int place = 0; place < TEMPORARY_MAX; ++place) {
     const char* t = temporary_at(place);
-    if (t[0] != '\0') RemoveDirectoryW(wide(t).c_str());
+    if (t[0] != '\0' && MultiByteToWideChar(CP_UTF8, 0, t, -1, wide_from, WIDE_NAME_CHARS) > 0)
+      RemoveDirectoryW(wide_from);
   }
+  forget_temporaries();
+}
+
+// Called with the lock held: nothing can be registered meanwhile, and the
+// process ends without running anything that could wait on the main thread.
+[[noreturn]] void remove_temporaries_and_end() {
+  remove_registered();
   restore_console_page();
   TerminateProcess(GetCurrentProcess(), INTERRUPTED);
   ExitProcess(INTERRUPTED);
@@ -94,7 +122,7 @@ std::FILE* create_new(const std::string& name, bool& taken) {
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
   std::FILE* out = fd < 0 ? nullptr : _fdopen(fd, "wb");
   if (out == nullptr) {
-    record_failure(EMFILE);
+    record_failure(errno == ENOMEM ? ENOMEM : EMFILE);
     if (fd < 0) CloseHandle(h);
     if (fd >= 0) _close(fd);
     DeleteFileW(w.c_str());
@@ -141,7 +169,7 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
 std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& size) {
   // Opening a folder is refused as access denied; say what it is instead.
   if (is_directory(name)) {
-    reason = NOT_REGULAR;
+    set_reason(NOT_REGULAR, false);
     return nullptr;
   }
   HANDLE h = CreateFileW(wide(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -158,8 +186,8 @@ std::FILE* open_input(const std::string& name, file_identity& id, std::int64_t& 
   if (regular) fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
   std::FILE* in = fd < 0 ? nullptr : _fdopen(fd, "rb");
   if (in == nullptr) {
-    if (regular) record_failure(EMFILE);
-    if (!regular) reason = NOT_REGULAR;
+    if (regular) record_failure(errno == ENOMEM ? ENOMEM : EMFILE);
+    if (!regular) set_reason(NOT_REGULAR, false);
     // Once it has a descriptor, the handle is closed with it.
     if (fd < 0) CloseHandle(h);
     if (fd >= 0) _close(fd);
@@ -199,25 +227,35 @@ bool is_write_protected(const std::string& name) {
          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::FILE* create_temporary(const std::string& beside, std::string& name) {
+std::FILE* create_temporary(const std::string& beside, std::string& name, bool old_output) {
   const locked guard;
-  return create_remembered(beside, GetCurrentProcessId(), create_new, name);
+  return create_remembered(beside, GetCurrentProcessId(), create_new, name, old_output);
+}
+
+void remove_temporaries() {
+  const locked guard;
+  remove_registered();
 }
 
 bool remove_file(const std::string& name) {
-  const std::wstring w = wide(name);
   const locked guard;
   forget_temporary(name);
-  if (DeleteFileW(w.c_str()) != 0) return true;
+  if (!to_wide(name, wide_from)) {
+    record_failure(ENAMETOOLONG);
+    return false;
+  }
+  if (DeleteFileW(wide_from) != 0) return true;
   record_failure();
   return false;
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
-  const std::wstring f = wide(from);
-  const std::wstring t = wide(to);
   const locked guard;
-  if (MoveFileExW(f.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+  if (!to_wide(from, wide_from) || !to_wide(to, wide_to)) {
+    record_failure(ENAMETOOLONG);
+    return false;
+  }
+  if (MoveFileExW(wide_from, wide_to, MOVEFILE_REPLACE_EXISTING) == 0) {
     record_failure();
     return false;
   }
@@ -321,34 +359,69 @@ bool process_running(std::uint64_t pid) {
 
 }  // namespace
 
-std::vector<std::string> stopped_runs_temporaries(const std::string& folder) {
+bool stopped_runs_temporaries(const std::string& folder, std::vector<std::string>& names) {
+  names.clear();
   std::vector<std::string> entries;
   WIN32_FIND_DATAW found;
-  HANDLE listing = FindFirstFileW(wide(folder + ".eqalign-*.tmp").c_str(), &found);
-  if (listing == INVALID_HANDLE_VALUE) return entries;
+  HANDLE listing = FindFirstFileW(wide(folder + ".eqalign-*").c_str(), &found);
+  if (listing == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_NOT_ENOUGH_MEMORY;
   do entries.push_back(narrow(found.cFileName));
   while (FindNextFileW(listing, &found) != 0);
   FindClose(listing);
-  return stopped_among(entries, process_running);
+  names = stopped_among(entries, process_running);
+  return true;
 }
 
-const std::string& failure_reason() { return reason; }
+const char* failure_reason() { return reason; }
 
 void record_failure() {
   const DWORD code = GetLastError();
-  wchar_t* text = nullptr;
-  const DWORD n =
-      code == 0
-          ? 0
-          : FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  // Fixed buffers: a failure is recorded without allocating.
+  wchar_t text[512];
+  const DWORD n = code == 0 ? 0
+                            : FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                             text, sizeof text / sizeof text[0], nullptr);
+  const int bytes =
+      n == 0 ? 0 : WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), reason, sizeof reason - 1, nullptr, nullptr);
   // A failure of the C library alone leaves only errno.
-  reason = n == 0 ? std::string(std::strerror(errno)) : narrow(text);
-  if (text != nullptr) LocalFree(text);
+  if (bytes <= 0) {
+    record_failure(errno);
+    return;
+  }
   // "Reason : %s." ends the sentence itself.
-  while (!reason.empty() &&
-         (reason.back() == '\r' || reason.back() == '\n' || reason.back() == ' ' || reason.back() == '.'))
-    reason.pop_back();
+  int end = bytes;
+  while (end > 0 && (reason[end - 1] == '\r' || reason[end - 1] == '\n' || reason[end - 1] == ' ' || reason[end - 1] == '.'))
+    --end;
+  reason[end] = '\0';
+  memory_short = code == ERROR_NOT_ENOUGH_MEMORY || code == ERROR_OUTOFMEMORY;
 }
 
-void record_failure(int error_number) { reason = std::strerror(error_number); }
+void record_failure(int error_number) { set_reason(std::strerror(error_number), error_number == ENOMEM); }
+
+bool short_of_memory() { return memory_short; }
+
+namespace {
+
+unsigned __stdcall run_helper(void* helper) {
+  const helper_thread& h = *static_cast<helper_thread*>(helper);
+  h.work(h.arg);
+  return 0;
+}
+
+}  // namespace
+
+bool start_helper(helper_thread& helper, void (*work)(void*), void* arg) {
+  helper.work = work;
+  helper.arg = arg;
+  // _beginthreadex, not CreateThread: the thread reads files through the C library.
+  const std::uintptr_t handle =
+      _beginthreadex(nullptr, HELPER_STACK_BYTES, run_helper, &helper, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  helper.id = handle;
+  return handle != 0;
+}
+
+void join_helper(helper_thread& helper) {
+  const HANDLE h = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(helper.id));
+  WaitForSingleObject(h, INFINITE);
+  CloseHandle(h);
+}

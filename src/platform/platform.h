@@ -23,7 +23,8 @@ inline bool same_file(const file_identity& a, const file_identity& b) {
 
 // Makes the standard streams safe: binary on Windows, so that every line ends
 // in exactly "\r\n"; on POSIX, descriptors 0 to 2 can never become an input or
-// an output, and a closed pipe makes a write fail instead of killing the run.
+// an output, and a closed pipe makes a write fail instead of killing the run;
+// with glibc, threads share one heap (see platform-posix.cc).
 void prepare_process();
 
 // The command-line arguments, the program name first, as UTF-8 text.
@@ -56,13 +57,30 @@ bool same_last_component(const std::string& a, const std::string& b);
 
 // Creates a new empty file in the folder of `beside`, under a name nothing
 // else uses, with the permissions a plain create gives; an interrupt removes
-// it until it is moved or removed.
-std::FILE* create_temporary(const std::string& beside, std::string& name);
-// The names in `folder` ("" for the current one) of temporaries whose run is
-// no longer going (killed, or its machine stopped), in byte order.
-std::vector<std::string> stopped_runs_temporaries(const std::string& folder);
-// Flushes a file written through `f` to the disk, so that it survives a
-// power loss once it has replaced an old one.
+// it until it is moved, removed or a file is moved onto it. The name says what
+// it will hold: `.eqalign-<process>-<n>.tmp` for an output being written;
+// with `old_output`, `.eqalign-<process>-<n>.old.<last component of beside>`,
+// a place for the old file at `beside`, so that a stopped run's note can say
+// which output it holds.
+std::FILE* create_temporary(const std::string& beside, std::string& name, bool old_output = false);
+// Into `names`, the names in `folder` ("" for the current one) of temporaries
+// whose run is no longer going (killed, or its machine stopped), in byte
+// order; false when memory ran short.
+bool stopped_runs_temporaries(const std::string& folder, std::vector<std::string>& names);
+// The output whose old file a temporary holds, as its name records it: the
+// last component, or, when that was too long for the name, its start, which
+// never ends in ".raw"; empty for an output's own temporary.
+std::string output_held_by(const std::string& temporary);
+// Removes every temporary that the run still holds, as an interrupt does,
+// without ending the process; allocates nothing, so it serves when memory
+// has run out.
+void remove_temporaries();
+// Hands what was written through `f` to the system and has it start writing
+// that to the disk, without waiting (where the system can: Linux), so that
+// the disk works while the run goes on.
+bool start_flush(std::FILE* f);
+// Flushes a file written through `f` to the disk and waits until it is
+// there, so that it survives a power loss once it has replaced an old one.
 bool flush_to_disk(std::FILE* f);
 // Removes a file or a link (never a folder).
 bool remove_file(const std::string& name);
@@ -85,11 +103,6 @@ bool rename_folder(const std::string& from, const std::string& to);
 // Flushes a folder's entries to the disk, so that the names in it survive a
 // power loss.
 bool flush_folder_to_disk(const std::string& folder);
-// Hands what was written through `f` to the system and, where it can (Linux),
-// starts writing it to the disk without waiting, so that a later
-// flush_to_disk has little left to do; false when the data did not leave
-// the process.
-bool start_flush(std::FILE* f);
 // Sends what the process prints on standard output into `into` (a file open
 // for writing) until end_capture(saved) sends it back where it went.
 bool begin_capture(std::FILE* into, int& saved);
@@ -108,10 +121,29 @@ void pause_one_second();
 // Why the last call here that failed did so, in the system's words ("No
 // space left on device"), for "Reason : %s.". A failed call of the C library
 // elsewhere is recorded by record_failure() right after it; an error number
-// of the C library (EISDIR, say) by record_failure(number).
-const std::string& failure_reason();
+// of the C library (EISDIR, say) by record_failure(number). Kept in a fixed
+// buffer: recording a failure allocates nothing.
+const char* failure_reason();
 void record_failure();
 void record_failure(int error_number);
+// Whether the last failure recorded was for want of memory (ENOMEM): the C
+// library's allocations fail so, not by std::bad_alloc.
+bool short_of_memory();
+
+// A thread besides the caller's, with a stack of its own that goes with it
+// when it is joined: none is kept for later threads, so that a helper that
+// has ended leaves all its memory to the caller.
+struct helper_thread {
+  void (*work)(void*) = nullptr;
+  void* arg = nullptr;
+  // The system's handle of the thread, and its stack (POSIX).
+  std::uint64_t id = 0;
+  void* stack = nullptr;
+};
+// Starts work(arg) on `helper`; false when no thread can be had.
+bool start_helper(helper_thread& helper, void (*work)(void*), void* arg);
+// Waits for a started helper to end.
+void join_helper(helper_thread& helper);
 
 // The vector units of an x86-64 CPU that the OS also saves across a thread
 // switch, read once; all false on other CPUs.

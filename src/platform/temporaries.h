@@ -14,11 +14,13 @@ constexpr int TEMPORARY_MAX = 20;
 // Names tried for one temporary before the run gives up.
 constexpr int TEMPORARY_ATTEMPTS = 100;
 
-// Creates a temporary beside `beside` (in its folder) through `create_new`,
-// which creates a new file exclusively, or returns nullptr and sets `taken`
-// when the name is in use; remembers it and gives its name in `name`.
+// Creates a temporary beside `beside` (in its folder), named as
+// create_temporary says, through `create_new`, which creates a new file
+// exclusively, or returns nullptr and sets `taken` when the name is in use;
+// remembers it and gives its name in `name`.
 std::FILE* create_remembered(const std::string& beside, unsigned long pid,
-                             std::FILE* (*create_new)(const std::string& name, bool& taken), std::string& name);
+                             std::FILE* (*create_new)(const std::string& name, bool& taken), std::string& name,
+                             bool old_output);
 
 // The same for a folder, which `make_new` creates exclusively.
 bool create_remembered_folder(const std::string& beside, unsigned long pid,
@@ -28,8 +30,9 @@ bool create_remembered_folder(const std::string& beside, unsigned long pid,
 // a file inside a temporary folder, which must go before the folder can.
 std::FILE* create_remembered_at(const std::string& name, std::FILE* (*create_new)(const std::string& name, bool& taken));
 
-// Stops treating `name` as a temporary.
+// Stops treating `name` as a temporary; every one, with forget_temporaries().
 void forget_temporary(const std::string& name);
+void forget_temporaries();
 
 // Stops treating `folder` and every name inside it as temporaries.
 void forget_temporaries_in(const std::string& folder);

@@ -22,7 +22,9 @@ run_status header_pass(track_slot* slots, int wav_num, char** names, run_values&
   for (int i = 0; i < wav_num; ++i) {
     header_info info;
     const run_status status = read_wav_header(slots[i], names[i], info);
-    if (status != STATUS_OK) return status == STATUS_INPUT_UNREADABLE ? status : in_file(status, names[i]);
+    // Those two say which file, or need not.
+    if (status == STATUS_INPUT_UNREADABLE || status == STATUS_NO_MEMORY) return status;
+    if (status != STATUS_OK) return in_file(status, names[i]);
     const track& t = slots[i].t;
     const std::uint32_t reference_rate = slots[0].t.sample_rate;
     // A decode at another rate would be measured and cut on the wrong time scale.

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/out_of_memory.h"
 #include "core/samples.h"
 #include "platform/platform.h"
 #include "wav/wav.h"
@@ -31,6 +32,7 @@ struct header_walk {
   std::FILE* in;
   unsigned char id[5];
   int budget;
+  const track_slot* slot;
 };
 
 bool read_exact(std::FILE* in, void* out, std::size_t n) { return std::fread(out, 1, n, in) == n; }
@@ -77,6 +79,12 @@ run_status fail(const char* message, run_status status) {
   return status;
 }
 
+// A header that came up short: at the file's end, `message` and `status`; on
+// a read error (EIO), the message of every read error.
+run_status cut_short(const header_walk& w, const char* message, run_status status) {
+  return std::ferror(w.in) != 0 ? cannot_read(*w.slot) : fail(message, status);
+}
+
 run_status not_pcm(unsigned tag) {
   std::printf("This is not a linear(integer) or float PCM. %u\r\n", tag);
   return STATUS_NOT_PCM;
@@ -111,14 +119,14 @@ run_status read_format(header_walk& w, track& t) {
   std::uint16_t tag{};
   std::uint16_t channels{};
   std::uint32_t byte_rate{};
-  if (!read_u32(w.in, fmt_size_field) || !read_u16(w.in, tag)) return fail(cut_message, cut);
+  if (!read_u32(w.in, fmt_size_field) || !read_u16(w.in, tag)) return cut_short(w, cut_message, cut);
   if (tag != TAG_INTEGER && tag != TAG_FLOAT && tag != TAG_EXTENSIBLE) return not_pcm(tag);
   if (tag == TAG_FLOAT) t.is_float = 1;
-  if (!read_u16(w.in, channels)) return fail(cut_message, cut);
+  if (!read_u16(w.in, channels)) return cut_short(w, cut_message, cut);
   if (channels != 2) return fail("This is not a stereo file.\r\n", STATUS_NOT_STEREO);
-  if (!read_u32(w.in, t.sample_rate)) return fail(cut_message, cut);
+  if (!read_u32(w.in, t.sample_rate)) return cut_short(w, cut_message, cut);
   if (t.sample_rate != 44100) std::fputs("Note: using sample rate other than 44.1kHz is not recommended.\r\n", stdout);
-  if (!read_u32(w.in, byte_rate)) return fail(cut_message, cut);
+  if (!read_u32(w.in, byte_rate)) return cut_short(w, cut_message, cut);
   // The byte rate alone gives the sample size; the block align and bits
   // fields are not read, so they cannot change how any file is read.
   const int frame_bytes = frame_bytes_of(byte_rate, t.sample_rate);
@@ -130,12 +138,12 @@ run_status read_format(header_walk& w, track& t) {
   // A shorter extensible body names no sub-format; its samples are integers.
   if (tag == TAG_EXTENSIBLE && static_cast<std::int32_t>(fmt_size_field) >= FMT_EXTENSIBLE_BYTES) {
     unsigned char extension[FMT_EXTENSIBLE_BYTES - FMT_FIELDS_BYTES];
-    if (!read_exact(w.in, extension, sizeof extension)) return fail(cut_message, cut);
+    if (!read_exact(w.in, extension, sizeof extension)) return cut_short(w, cut_message, cut);
     const run_status status = read_subformat(extension + 12, t);
     if (status != STATUS_OK) return status;
     done = FMT_EXTENSIBLE_BYTES;
   }
-  if (!skip_bytes(w.in, body - done)) return fail(cut_message, cut);
+  if (!skip_bytes(w.in, body - done)) return cut_short(w, cut_message, cut);
   return STATUS_OK;
 }
 
@@ -152,25 +160,26 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   std::int64_t file_size{};
   slot.file = open_input(slot.path, slot.input, file_size);
   if (slot.file == nullptr) {
-    std::printf("Cannot open this file : %s.\r\nReason : %s.\r\n", name, failure_reason().c_str());
+    if (short_of_memory()) return not_enough_memory();
+    std::printf("Cannot open this file : %s.\r\nReason : %s.\r\n", name, failure_reason());
     return STATUS_INPUT_UNREADABLE;
   }
 
-  header_walk w{slot.file, {}, CHUNK_BUDGET};
+  header_walk w{slot.file, {}, CHUNK_BUDGET, &slot};
   const char* no_fmt = "Chunks too much.\r\n";
   std::uint32_t riff_size{};
-  if (!read_id(w)) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
+  if (!read_id(w)) return cut_short(w, no_fmt, STATUS_CHUNKS_TOO_MUCH);
   if (std::memcmp(w.id, "RIFF", 4) != 0) std::printf("RIFF != %s\r\n", printable_chunk_id(w.id).c_str());
-  if (!read_u32(w.in, riff_size) || !read_id(w)) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
+  if (!read_u32(w.in, riff_size) || !read_id(w)) return cut_short(w, no_fmt, STATUS_CHUNKS_TOO_MUCH);
   if (std::memcmp(w.id, "WAVE", 4) != 0) std::printf("WAVE != %s\r\n", printable_chunk_id(w.id).c_str());
-  if (!read_id(w) || !find_chunk(w, "fmt ")) return fail(no_fmt, STATUS_CHUNKS_TOO_MUCH);
+  if (!read_id(w) || !find_chunk(w, "fmt ")) return cut_short(w, no_fmt, STATUS_CHUNKS_TOO_MUCH);
 
   run_status status = read_format(w, slot.t);
   if (status != STATUS_OK) return status;
 
   std::uint32_t size_field{};
   if (!read_id(w) || !find_chunk(w, "data") || !read_u32(w.in, size_field)) {
-    return fail("There are no data chunk.\r\n", STATUS_NO_DATA_CHUNK);
+    return cut_short(w, "There are no data chunk.\r\n", STATUS_NO_DATA_CHUNK);
   }
   // The size field of a streamed or damaged file may promise more than is
   // there; only bytes that exist are ever read.
