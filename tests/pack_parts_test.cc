@@ -80,6 +80,13 @@ TEST(PackFades, RaisedCosinesMeetTheLibrarysCosine) {
   EXPECT_EQ(fade_factor(0, 0, 5), 1.0);
 }
 
+// The lag of the last place at or before the passage's start, beyond the delay.
+TEST(PackPassage, ADecodeIsExpectedAtTheLastPlaceBeforeThePassage) {
+  const std::vector<checked_place> places = {{1000, 5}, {5000, -1152}};
+  const std::pair<std::int64_t, std::int64_t> rows[] = {{0, 40}, {999, 40}, {1000, 45}, {4999, 45}, {5000, -1112}};
+  for (const auto& [from, lag] : rows) EXPECT_EQ(expected_lag(40, places, from), lag) << from;
+}
+
 // The widths and forms of vector kernels give the same bits; a copy of the reference 7 frames later at half
 // its level is found there, at twice the gain.
 TEST(PackPassage, EveryKernelGivesTheSameBits) {
@@ -87,7 +94,7 @@ TEST(PackPassage, EveryKernelGivesTheSameBits) {
   const std::vector<double> m = music(6 * 44100, 71);
   track_slot slots[2];
   ASSERT_EQ(open_track(dir, "ref.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(m)}), slots[0]), STATUS_OK);
-  const bytes decode = wav_bytes({.data = as_int_frames(decode_of(m, 6 * 44100, 7, 0.5, 1e-4, 3))});
+  const bytes decode = wav_bytes({.data = as_int_frames(decode_of(m, 6 * 44100, 7, 0.5, 0.0, 3))});
   ASSERT_EQ(open_track(dir, "b.wav", decode, slots[1]), STATUS_OK);
   const std::int64_t expected[2] = {0, 30};
   passage_result first[2];
@@ -95,8 +102,9 @@ TEST(PackPassage, EveryKernelGivesTheSameBits) {
   ASSERT_TRUE(measure_passage_with(slots, 2, 44100, 4 * 44100, expected, first, failed, 2, false));
   EXPECT_EQ(first[1].kind, PASSAGE_FOUND);
   EXPECT_EQ(first[1].lag, 7);
-  EXPECT_NEAR(first[1].gain, 2.0, 1e-3);
-  EXPECT_LT(first[1].score, 0.01);
+  // Every frame of the passage counts, the AHEAD frames at either end too.
+  EXPECT_NEAR(first[1].gain, 2.0, 1e-6);
+  EXPECT_LT(first[1].score, 1e-4);
   for (int lanes : {2, 4, 8}) {
     for (bool native : {false, true}) {
       passage_result r[2];
@@ -106,6 +114,33 @@ TEST(PackPassage, EveryKernelGivesTheSameBits) {
     }
   }
   for (track_slot& s : slots) std::fclose(s.file);
+}
+
+// The peak is the passage's largest sample at the lag found: a spike just before or after it does not count, one
+// on its first or last frame does.
+TEST(PackPassage, ThePeakIsThePassagesAtItsLag) {
+  constexpr int FROM = 44100;
+  constexpr int LENGTH = 4 * 44100;
+  const std::vector<double> m = music(6 * 44100, 72);
+  const std::pair<double, double> rows[] = {{0.8, 0.7}, {0.0, 0.7}, {0.8, 0.0}};
+  for (const auto& [first_spike, last_spike] : rows) {
+    scratch_dir dir;
+    std::vector<double> d = decode_of(m, 6 * 44100, 7, 0.5, 0.0, 3);
+    d[2 * (FROM + 7 - 1)] = 0.9;
+    d[2 * (FROM + 7 + LENGTH)] = 0.95;
+    if (first_spike > 0) d[2 * (FROM + 7) + 1] = first_spike;
+    if (last_spike > 0) d[2 * (FROM + 7 + LENGTH - 1)] = -last_spike;
+    track_slot slots[2];
+    ASSERT_EQ(open_track(dir, "ref.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(m)}), slots[0]), STATUS_OK);
+    ASSERT_EQ(open_track(dir, "b.wav", wav_bytes({.format_tag = 3, .data = as_float_frames(d)}), slots[1]), STATUS_OK);
+    const std::int64_t expected[2] = {0, -20};
+    passage_result r[2];
+    int failed = -1;
+    ASSERT_TRUE(measure_passage(slots, 2, FROM, LENGTH, expected, r, failed));
+    EXPECT_EQ(r[1].lag, 7);
+    EXPECT_EQ(r[1].peak, static_cast<double>(static_cast<float>(std::max(first_spike, last_spike))));
+    for (track_slot& s : slots) std::fclose(s.file);
+  }
 }
 
 // The registry's fakes: a device to write to, and names taken until `taken_left` runs out.

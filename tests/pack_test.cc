@@ -67,6 +67,27 @@ bytes wide(int delay, bool swap) {
   return wav_of(v);
 }
 
+// The right channel at half its level: 6 dB to the left.
+bytes leaning(int delay) {
+  sound v = take_values(delay);
+  for (std::size_t i = 1; i < v.size(); i += 2) v[i] *= 0.5;
+  return wav_of(v);
+}
+
+// Silence from frame `from` to `to`.
+sound muted(int delay, int from, int to) {
+  sound v = take_values(delay);
+  std::fill(v.begin() + 2 * from, v.begin() + 2 * to, 0.0);
+  return v;
+}
+
+// A tone that repeats every 50 frames, `delay` frames later.
+sound tone(int delay) {
+  sound v(2 * static_cast<std::size_t>(FRAMES));
+  for (int n = 0; n < FRAMES; ++n) v[2 * static_cast<std::size_t>(n)] = v[2 * static_cast<std::size_t>(n) + 1] = 0.5 * sine_of_turns((n - delay) / 50.0);
+  return v;
+}
+
 const std::vector<std::string> DEFAULT_ARGS = {"-o", "out", "ref.wav", "b.wav"};
 
 std::vector<std::string> with(std::vector<std::string> options, const std::vector<std::string>& rest = DEFAULT_ARGS) {
@@ -86,9 +107,11 @@ struct pack_case {
 
 void PrintTo(const pack_case& r, std::ostream* os) { *os << r.label; }
 
+// The names in a folder; none when there is no folder.
 std::set<std::string> names_in(const fs::path& folder) {
   std::set<std::string> names;
-  for (const fs::directory_entry& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(folder, ec)) names.insert(e.path().filename().string());
   return names;
 }
 
@@ -105,6 +128,8 @@ void run_and_check(const pack_case& r) {
   EXPECT_EQ(result.status, r.status) << result.out;
   EXPECT_NE(result.out.find(r.has), std::string::npos) << result.out;
   EXPECT_EQ(result.out.find('\r'), std::string::npos) << "a line end of eqalign's";
+  for (const char* line : {"input_wav_length", "biggest_delay", "FLO 1:"})
+    EXPECT_EQ(result.out.find(line), std::string::npos) << "eqalign's report line " << line;
   for (const auto& [name, content] : inputs) {
     if (!name.ends_with('/')) {
       EXPECT_EQ(read_bytes(dir / name), content) << "changed: " << name;
@@ -172,18 +197,39 @@ std::vector<pack_case> rows() {
      .has = "Not packed: b.wav has its left and right channels swapped."},
     {.label = "inverted_polarity", .inputs = {{"b.wav", take(7, -1.0)}}, .status = 14,
      .has = "Not packed: b.wav has inverted polarity."},
+    {.label = "a_leaning_decode", .inputs = {{"b.wav", leaning(7)}}, .status = 14,
+     .has = "Not packed: b.wav leans 6.0 dB to the left against the original."},
+    {.label = "a_decode_silent_over_the_passage", .inputs = {{"b.wav", wav_of(muted(7, 3 * RATE, 7 * RATE))}},
+     .args = with({"--from", "4", "--length", "2"}), .status = 14,
+     .has = "Not packed: b.wav is silent over the passage, or the original is."},
+    // Every 50 frames the same: lags 50 apart match as well.
+    {.label = "music_that_repeats", .inputs = {{"ref.wav", wav_of(tone(0))}, {"b.wav", wav_of(tone(7))}}, .status = 14,
+     .has = " almost as well at lag "},
     {.label = "a_silent_decode", .inputs = {{"b.wav", wav_of(sound(2 * FRAMES, 0.0))}}, .status = 14,
      .has = "Not packed: b.wav could not be measured"},
     // 30 frames lost at 4 s: a passage across them matches at neither lag.
     {.label = "a_slip_inside_the_passage", .inputs = {{"b.wav", slipped(40, 4 * RATE + 40, 30)}},
      .args = with({"--from", "2", "--length", "4"}), .status = 14,
      .has = "Not packed: b.wav does not match the original over the passage"},
+    // Its length to the end of the decode at the lag found there, 10, not at the first second's 40.
     {.label = "a_passage_after_a_slip", .inputs = {{"b.wav", slipped(40, 3 * RATE + 40, 30)}},
-     .args = with({"--from", "4", "--length", "3"}), .has = "b.wav -> b.wav: lag 10 (first second 40), gain 0.000 dB",
+     .args = with({"--from", "4"}),
+     .has = "length 176390 frames (0:04.000)\nref.wav -> reference.wav: lag 0, gain 0.000 dB, peak -6.718 dBFS\n"
+            "b.wav -> b.wav: lag 10 (first second 40), gain 0.000 dB",
      .made = B_MADE},
     // Starting before the original, the decode sets the first frame every file has.
     {.label = "an_early_decode", .inputs = {{"b.wav", take(-300)}}, .args = with({"--length", "5"}),
      .has = "Passage: start 0:00.007 (frame 300), length 220500 frames (0:05.000)\n", .made = B_MADE},
+    {.label = "a_passage_longer_than_the_original", .inputs = {{"b.wav", take(3)}}, .args = with({"--length", "9"}), .status = 13,
+     .has = "ref.wav, which holds the original's 0:00.000 to 0:08.000: the greatest length from this start is 0:08.000.\n"},
+    {.label = "a_start_past_the_original", .inputs = {{"b.wav", take(3)}}, .args = with({"--from", "8.5", "--length", "1"}), .status = 13,
+     .has = "the latest start for this length is 0:07.000.\n"},
+    {.label = "both_past_the_original", .inputs = {{"b.wav", take(3)}}, .args = with({"--from", "9", "--length", "9"}), .status = 13,
+     .has = "the greatest length is 0:08.000.\n"},
+    // Options after the files, a value after '=' or joined to -o, a file named like an option after "--".
+    {.label = "a_file_named_like_an_option", .inputs = {{"-x.wav", take(5)}},
+     .args = {"ref.wav", "--output=out", "--fade=2.5", "--", "-x.wav"}, .made = {"reference.wav", "-x.wav"}},
+    {.label = "a_joined_output", .inputs = {{"b.wav", take(5)}}, .args = {"-oout", "ref.wav", "b.wav"}, .made = B_MADE},
     {.label = "nine_decodes_of_every_size", .inputs = nine, .args = ten, .has = "Packed 10 files into out.\n",
      .made = {"reference.wav", "d1.wav", "d2.wav", "d3.wav", "d4.wav", "d5.wav", "d6.wav", "d7.wav", "d8.wav", "d9.wav"}},
   };
