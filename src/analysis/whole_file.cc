@@ -323,6 +323,7 @@ void sum_up(decode_check& d, const track& t) {
   d.level_base = t.start_level;
   if (n >= 3) {
     std::vector<double> sorted;
+    sorted.reserve(levelled.size());
     for (int p : levelled) sorted.push_back(level(p));
     std::sort(sorted.begin(), sorted.end());
     const double m = sorted[static_cast<std::size_t>(n - 1) / 2];
