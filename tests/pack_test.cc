@@ -320,8 +320,13 @@ std::map<std::string, read_back> pack(const files& inputs, const std::vector<std
 TEST(PackOutputs, KnownDelaysAndGainsComeOutInStepAndAtLevel) {
   const files inputs = {{"ref.wav", take(0)}, {"a.wav", take(1105, 0.95)}, {"b.wav", take(-312, 1.12, 2)},
                         {"c.wav", take(2112, 0.8, 3)}};
-  const std::pair<const char*, int> formats[] = {{"wav16", 4}, {"wav24", 6}, {"float", 8}};
-  for (const auto& [format, frame_bytes] : formats) {
+  const struct {
+    const char* format;
+    int frame_bytes;
+    double steps;  // of full scale; 0 for float
+  } formats[] = {{"wav16", 4, 32768}, {"wav24", 6, 8388608}, {"float", 8, 0}};
+  const sound ref = take_values(0);
+  for (const auto& [format, frame_bytes, steps] : formats) {
     std::string report;
     const auto out = pack(inputs, {"--format", format, "--from", "1", "--length", "0:05.5", "-o", "out", "ref.wav",
                                    "a.wav", "b.wav", "c.wav"},
@@ -336,6 +341,12 @@ TEST(PackOutputs, KnownDelaysAndGainsComeOutInStepAndAtLevel) {
       const auto [lag, level] = lag_and_level(out.at("reference.wav").v, wav.v);
       EXPECT_EQ(lag, 0) << format << " " << name;
       EXPECT_NEAR(level, 0.0, 0.01) << format << " " << name;
+    }
+    // Past the fade, the reference's own samples, each rounded to its nearest step.
+    const sound& written = out.at("reference.wav").v;
+    for (std::size_t i = 2 * 441; i < written.size() - 2 * 441; ++i) {
+      const double x = static_cast<float>(ref[2 * static_cast<std::size_t>(RATE) + i]);
+      ASSERT_EQ(written[i], steps == 0 ? x : std::nearbyint(x * steps) / steps) << format << " " << i;
     }
   }
 }
