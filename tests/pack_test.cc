@@ -224,6 +224,9 @@ std::vector<pack_case> rows() {
      .has = "ref.wav, which holds the original's 0:00.000 to 0:08.000: the greatest length from this start is 0:08.000.\n"},
     {.label = "a_start_past_the_original", .inputs = {{"b.wav", take(3)}}, .args = with({"--from", "8.5", "--length", "1"}), .status = 13,
      .has = "the latest start for this length is 0:07.000.\n"},
+    // One frame left after the start: 7.999977 s is frame 352799.
+    {.label = "a_start_on_the_last_frame", .inputs = {{"b.wav", take(3)}}, .args = with({"--from", "7.999977", "--length", "1"}),
+     .status = 13, .has = "the latest start for this length is 0:07.000, the greatest length from this start 0:00.000.\n"},
     {.label = "both_past_the_original", .inputs = {{"b.wav", take(3)}}, .args = with({"--from", "9", "--length", "9"}), .status = 13,
      .has = "the greatest length is 0:08.000.\n"},
     // Options after the files, a value after '=' or joined to -o, a file named like an option after "--".
