@@ -224,6 +224,9 @@ std::vector<pack_case> rows() {
      .has = "ref.wav, which holds the original's 0:00.000 to 0:08.000: the greatest length from this start is 0:08.000.\n"},
     {.label = "a_start_past_the_original", .inputs = {{"b.wav", take(3)}}, .args = with({"--from", "8.5", "--length", "1"}), .status = 13,
      .has = "the latest start for this length is 0:07.000.\n"},
+    // One frame left after the start: 7.999977 s is frame 352799.
+    {.label = "a_start_on_the_last_frame", .inputs = {{"b.wav", take(3)}}, .args = with({"--from", "7.999977", "--length", "1"}),
+     .status = 13, .has = "the latest start for this length is 0:07.000, the greatest length from this start 0:00.000.\n"},
     {.label = "both_past_the_original", .inputs = {{"b.wav", take(3)}}, .args = with({"--from", "9", "--length", "9"}), .status = 13,
      .has = "the greatest length is 0:08.000.\n"},
     // Options after the files, a value after '=' or joined to -o, a file named like an option after "--".
@@ -320,8 +323,13 @@ std::map<std::string, read_back> pack(const files& inputs, const std::vector<std
 TEST(PackOutputs, KnownDelaysAndGainsComeOutInStepAndAtLevel) {
   const files inputs = {{"ref.wav", take(0)}, {"a.wav", take(1105, 0.95)}, {"b.wav", take(-312, 1.12, 2)},
                         {"c.wav", take(2112, 0.8, 3)}};
-  const std::pair<const char*, int> formats[] = {{"wav16", 4}, {"wav24", 6}, {"float", 8}};
-  for (const auto& [format, frame_bytes] : formats) {
+  const struct {
+    const char* format;
+    int frame_bytes;
+    double steps;  // of full scale; 0 for float
+  } formats[] = {{"wav16", 4, 32768}, {"wav24", 6, 8388608}, {"float", 8, 0}};
+  const sound ref = take_values(0);
+  for (const auto& [format, frame_bytes, steps] : formats) {
     std::string report;
     const auto out = pack(inputs, {"--format", format, "--from", "1", "--length", "0:05.5", "-o", "out", "ref.wav",
                                    "a.wav", "b.wav", "c.wav"},
@@ -336,6 +344,12 @@ TEST(PackOutputs, KnownDelaysAndGainsComeOutInStepAndAtLevel) {
       const auto [lag, level] = lag_and_level(out.at("reference.wav").v, wav.v);
       EXPECT_EQ(lag, 0) << format << " " << name;
       EXPECT_NEAR(level, 0.0, 0.01) << format << " " << name;
+    }
+    // Past the fade, the reference's own samples, each rounded to its nearest step.
+    const sound& written = out.at("reference.wav").v;
+    for (std::size_t i = 2 * 441; i < written.size() - 2 * 441; ++i) {
+      const double x = static_cast<float>(ref[2 * static_cast<std::size_t>(RATE) + i]);
+      ASSERT_EQ(written[i], steps == 0 ? x : std::nearbyint(x * steps) / steps) << format << " " << i;
     }
   }
 }
