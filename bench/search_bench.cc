@@ -4,8 +4,7 @@
 
 #include <cstdio>
 
-#include "analysis/analysis.h"
-#include "analysis/search_kernels.h"
+#include "analysis/kernels.h"
 #include "plain_search.h"
 #include "scratch_dir.h"
 #include "signals.h"

@@ -5,8 +5,7 @@
 #include <cstdio>
 #include <numbers>
 
-#include "analysis/analysis.h"
-#include "analysis/search_kernels.h"
+#include "analysis/kernels.h"
 #include "scratch_dir.h"
 #include "signals.h"
 #include "wav/wav.h"

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "analysis/passage.h"
-#include "output/pack_output.h"
+#include "analysis/kernels.h"
+#include "output/output.h"
 #include "pack/pack.h"
 #include "platform/platform.h"
 #include "platform/temporaries.h"

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "analysis/analysis.h"
+#include "analysis/kernels.h"
 
 inline search_result plain_search(const double* ref, const double* test) {
   search_result best;

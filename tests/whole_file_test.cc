@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "analysis/analysis.h"
+#include "report/report.h"
 #include "scratch_dir.h"
 #include "signals.h"
 
@@ -312,6 +313,7 @@ std::string run_check(const sound& ref, const std::vector<sound>& decodes, int r
   testing::internal::CaptureStdout();
   EXPECT_EQ(capture_pass(slots, wav_num, values.input_wav_length), STATUS_OK);
   EXPECT_EQ(search_pass(slots, wav_num, values), STATUS_OK);
+  print_search_report(slots, wav_num, values);
   EXPECT_EQ(check_whole_files(slots, wav_num, check), STATUS_OK);
   print_whole_file_notes(check, static_cast<std::uint32_t>(rate));
   const std::string out = testing::internal::GetCapturedStdout();

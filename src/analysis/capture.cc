@@ -1,10 +1,8 @@
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
-#include "analysis/analysis.h"
-#include "analysis/search_kernels.h"
+#include "analysis/kernels.h"
 #include "core/samples.h"
 #include "wav/wav.h"
 
@@ -131,7 +129,6 @@ run_status capture_pass(track_slot* slots, int wav_num, std::int32_t common_leng
   status = first_sound(slots[0], WINDOW_END, common_length - ANALYSIS_FRAMES + WINDOW_FIRST + 1, first);
   if (status != STATUS_OK || first < 0) return status;
   const std::int64_t start = first - WINDOW_FIRST;
-  std::printf("Note: the reference is silent at its start; measuring from frame %d.\r\n", static_cast<int>(start));
   for (int i = 0; i < wav_num; ++i) {
     status = capture_analysis(slots[i], start);
     if (status != STATUS_OK) return status;

@@ -1,7 +1,6 @@
 #include <cstring>
 
-#include "analysis/analysis.h"
-#include "analysis/search_kernels.h"
+#include "analysis/kernels.h"
 #include "analysis/vector_lanes.h"
 
 namespace {

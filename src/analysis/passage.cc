@@ -1,13 +1,10 @@
-#include "analysis/passage.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <tuple>
 
-#include "analysis/analysis.h"
-#include "analysis/search_kernels.h"
+#include "analysis/kernels.h"
 #include "analysis/vector_lanes.h"
 #include "core/parallel.h"
 #include "core/samples.h"

@@ -4,8 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "analysis/analysis.h"
-#include "analysis/search_kernels.h"
+#include "analysis/kernels.h"
 #include "analysis/vector_lanes.h"
 #include "platform/platform.h"
 

@@ -1,8 +1,7 @@
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
-#include "analysis/analysis.h"
+#include "analysis/kernels.h"
 #include "core/parallel.h"
 #include "wav/wav.h"
 
@@ -140,34 +139,6 @@ track_slot* judge_all_channels(track_slot* slots, int wav_num, std::vector<measu
   return nullptr;
 }
 
-void print_notes(int i, const measurement& m) {
-  const search_result& r = m.result;
-  if (r.kind == SEARCH_SILENT) {
-    std::printf(
-        "Note: track %d could not be measured: it is silent where it is compared; it is written without "
-        "alignment or level matching.\r\n",
-        i);
-  }
-  if (r.kind != SEARCH_FOUND) return;
-  if (m.inverted) std::printf("Note: track %d has inverted polarity; it is aligned, and written as it is.\r\n", i);
-  if (r.score > POOR_MATCH_SCORE)
-    std::printf("Note: track %d matches the reference poorly; is it a decode of the reference?\r\n", i);
-  if (r.delay == DELAY_MIN || r.delay == DELAY_MAX - 1)
-    std::printf(
-        "Note: the delay of track %d is at the end of the searched range; the true delay may lie beyond it.\r\n", i);
-  if (m.repeats) {
-    std::printf("Note: track %d matches almost as well at delay %d; if the music repeats, check the delay.\r\n", i,
-                static_cast<int>(m.repeat_delay));
-  }
-  if (m.channels == CHANNELS_SWAPPED)
-    std::printf("Note: track %d has its left and right channels swapped; it is written as it is.\r\n", i);
-  if (m.channels == CHANNEL_SILENT) std::printf("Note: track %d has a silent channel; it is written as it is.\r\n", i);
-  if (m.channels == CHANNELS_LEAN) {
-    std::printf("Note: track %d leans %.1f dB to the %s against the reference; it is written as it is.\r\n", i,
-                std::fabs(m.lean), m.lean > 0 ? "left" : "right");
-  }
-}
-
 }  // namespace
 
 run_status search_pass(track_slot* slots, int wav_num, run_values& values) {
@@ -180,13 +151,15 @@ run_status search_pass(track_slot* slots, int wav_num, run_values& values) {
   for (int i = 1; i < wav_num; ++i) {
     track& t = slots[i].t;
     const measurement& mi = m[static_cast<std::size_t>(i)];
-    if (mi.result.kind == SEARCH_SILENT) std::fputs("No Sound At All.\r\n", stdout);
+    t.silent = mi.result.kind == SEARCH_SILENT;
     if (mi.result.kind == SEARCH_FOUND) {
       t.delay = mi.result.delay;
       t.gain = mi.result.gain;
       t.score = mi.result.score;
       t.measured = true;
       t.inverted = mi.inverted;
+      t.repeats = mi.repeats;
+      t.repeat_delay = mi.repeat_delay;
       t.channels = mi.channels;
       t.lean = mi.lean;
       t.start_level = mi.level;
@@ -194,19 +167,7 @@ run_status search_pass(track_slot* slots, int wav_num, run_values& values) {
     if (t.delay < values.smallest_delay) values.smallest_delay = t.delay;
     if (values.biggest_delay < t.delay) values.biggest_delay = t.delay;
     if (values.biggest_gain < t.gain) values.biggest_gain = t.gain;
-    std::printf(t.is_float != 0 ? "FLO %d:" : "INT %d:", i);
-    std::printf(
-        "Offset:%5d  "
-        "  Gain:%f  "
-        "  Gain:%f[dB]   "
-        " Score:%f   \r\n",
-        static_cast<int>(t.delay), t.gain, 20.0 * std::log10(t.gain), t.score);
-    print_notes(i, mi);
   }
   values.input_wav_length -= values.biggest_delay - values.smallest_delay;
-  std::printf("biggest_delay    : %d\r\n", static_cast<int>(values.biggest_delay));
-  std::printf("smallest_delay   : %d\r\n", static_cast<int>(values.smallest_delay));
-  std::printf("biggest_gain     : %f\r\n", values.biggest_gain);
-  std::printf("input_wav_length : %d\r\n", static_cast<int>(values.input_wav_length));
   return STATUS_OK;
 }

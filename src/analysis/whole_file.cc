@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analysis.h"
+#include "analysis/kernels.h"
 #include "core/parallel.h"
 #include "wav/wav.h"
 
@@ -351,13 +351,6 @@ void sum_up(decode_check& d, const track& t) {
 }
 
 // "m:ss" of a reference frame.
-std::string time_of(std::int64_t frame, std::uint32_t rate) {
-  const std::int64_t seconds = rate == 0 ? 0 : frame / rate;
-  char text[32];
-  std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
-  return text;
-}
-
 }  // namespace
 
 run_status check_whole_files(track_slot* slots, int wav_num, whole_file_result& out) {
@@ -462,53 +455,4 @@ run_status check_whole_files(track_slot* slots, int wav_num, whole_file_result& 
     if (read[d] == 0) return cannot_read(slots[decodes[d]]);
   }
   return STATUS_OK;
-}
-
-void print_whole_file_notes(const whole_file_result& r, std::uint32_t rate) {
-  if (r.early_track > 0) {
-    std::printf("Note: track %d ends %.1f s before the reference; every output is cut to its end.\r\n",
-                r.early_track, rate == 0 ? 0.0 : static_cast<double>(r.early_frames) / rate);
-  }
-  for (const decode_check& d : r.decodes) {
-    const int i = d.track;
-    const auto at = [&](int p) { return time_of(r.places[static_cast<std::size_t>(p)], rate); };
-    const auto step = [&](int p) { return static_cast<int>(d.places[static_cast<std::size_t>(p)].lag); };
-    const auto level = [&](int p) { return d.places[static_cast<std::size_t>(p)].level - d.level_base; };
-    if (d.mismeasured) {
-      std::printf("Note: track %d fits the rest of the file at delay %d; its start was mismeasured, and it is "
-                  "written at %d.\r\n",
-                  i, static_cast<int>(d.fitting_delay), static_cast<int>(d.fitting_delay - step(d.step_first)));
-    } else if (d.step_first >= 0) {
-      std::printf("Note: track %d falls out of step later in the file: %+d frames at %s", i, step(d.step_first),
-                  at(d.step_first).c_str());
-      if (d.step_back >= 0) {
-        std::printf(", back in step at %s", at(d.step_back).c_str());
-      } else if (d.step_last != d.step_first) {
-        std::printf(", %+d frames at %s", step(d.step_last), at(d.step_last).c_str());
-      }
-      std::fputs(".\r\n", stdout);
-    }
-    if (d.lost > 0) {
-      std::printf("Note: track %d does not match the reference at %d of %d places checked, first at %s.\r\n", i,
-                  d.lost, d.counted, at(d.first_lost).c_str());
-    }
-    if (d.dropouts > 0) {
-      std::printf("Note: track %d drops out at %d of %d places checked, first at %s.\r\n", i, d.dropouts, d.counted,
-                  at(d.first_dropout).c_str());
-    }
-    if (d.swaps > 0) {
-      std::printf(
-          "Note: track %d has its left and right channels swapped at %d of %d places checked, first at %s.\r\n", i,
-          d.swaps, d.counted, at(d.first_swap).c_str());
-    }
-    if (d.file_level_differs) {
-      std::printf("Note: track %d plays %+.1f dB against the reference over most of the file; its level was matched "
-                  "on a first second unlike the rest.\r\n",
-                  i, d.file_level);
-    }
-    if (d.level_first >= 0) {
-      std::printf("Note: track %d changes level later in the file: %+.1f dB at %s, %+.1f dB at %s.\r\n", i,
-                  level(d.level_first), at(d.level_first).c_str(), level(d.level_last), at(d.level_last).c_str());
-    }
-  }
 }

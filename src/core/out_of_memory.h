@@ -5,13 +5,14 @@
 #include <cstdio>
 #include <new>
 
+#include "core/say.h"
 #include "core/track.h"
 #include "platform/platform.h"
 
 // Prints "Not enough memory." and returns STATUS_NO_MEMORY, for an
 // allocation whose failure a status tells.
 inline run_status not_enough_memory() {
-  std::fputs("Not enough memory.\r\n", stdout);
+  say("%s", "Not enough memory.\r\n");
   return STATUS_NO_MEMORY;
 }
 

@@ -64,6 +64,12 @@ struct track {
   // found them on the track's negated values; analysis/.
   bool measured = false;
   bool inverted = false;
+  // Its compare window held no sound at the best delay; analysis/.
+  bool silent = false;
+  // Another delay, `repeat_delay`, matched almost as well: the music may
+  // repeat; analysis/.
+  bool repeats = false;
+  std::int32_t repeat_delay = 0;
   // What its first second shows of its channels against the reference's, and
   // how far they lean to the left (dB, negative: to the right); analysis/.
   channel_finding channels = CHANNELS_FINE;

@@ -5,7 +5,9 @@
 #include "analysis/analysis.h"
 #include "core/out_of_memory.h"
 #include "core/run_values.h"
+#include "core/say.h"
 #include "output/output.h"
+#include "report/report.h"
 #include "wav/wav.h"
 
 namespace {
@@ -14,11 +16,11 @@ namespace {
 constexpr const char* DOCUMENTATION = "see README.md and the eqalign manual page";
 
 void print_usage() {
-  std::printf("Eqalign ver.1.1.0 (%s)\r\n", DOCUMENTATION);
-  std::fputs(" Equalize offset and gain of 32bit float or int 44100Hz wav files.\r\n", stdout);
-  std::fputs("  Then output them as raw, to perform an abc/hr test.\r\n\r\n", stdout);
-  std::fputs("    usage:  eqalign original.wav lossy1.wav lossy2.wav.....\r\n\r\n", stdout);
-  std::printf("detectable offset: %d ~ %d[sample]. Yulewalk filter for 44.1k is used.\r\n", DELAY_MIN, DELAY_MAX);
+  say("Eqalign ver.1.1.0 (%s)\r\n", DOCUMENTATION);
+  say("%s", " Equalize offset and gain of 32bit float or int 44100Hz wav files.\r\n");
+  say("%s", "  Then output them as raw, to perform an abc/hr test.\r\n\r\n");
+  say("%s", "    usage:  eqalign original.wav lossy1.wav lossy2.wav.....\r\n\r\n");
+  say("detectable offset: %d ~ %d[sample]. Yulewalk filter for 44.1k is used.\r\n", DELAY_MIN, DELAY_MAX);
 }
 
 }  // namespace
@@ -33,22 +35,27 @@ run_status run_eqalign(track_slot* slots, int argc, char** argv, bool& complete)
     print_usage();
     return STATUS_OK;
   }
-  std::printf("eqalign.v.1.1.0  /  original reference file:%s\r\n", argv[1]);
+  say("eqalign.v.1.1.0  /  original reference file:%s\r\n", argv[1]);
   const int wav_num = argc - 1;
   if (wav_num > MAX_FILES) {
-    std::printf("wav_num %d is too much.\r\n", wav_num);
+    say("wav_num %d is too much.\r\n", wav_num);
     return STATUS_TOO_MANY_FILES;
   }
 
   run_values values;
-  const run_status headers = header_pass(slots, wav_num, argv + 1, values);
-  if (headers != STATUS_OK) return headers;
-  run_status status = check_output_names(slots, wav_num);
+  run_status status = header_pass(slots, wav_num, argv + 1, values);
+  if (status != STATUS_OK) return status;
+  say("input_wav_length : %d\r\n", static_cast<int>(values.input_wav_length));
+  status = refuse_short_inputs(slots, wav_num, values);
+  if (status == STATUS_OK) status = check_output_names(slots, wav_num);
   if (status == STATUS_OK) status = capture_pass(slots, wav_num, values.input_wav_length);
   if (status != STATUS_OK) return status;
+  print_capture_note(slots[0].t);
   status = search_pass(slots, wav_num, values);
+  if (status != STATUS_OK) return status;
+  print_search_report(slots, wav_num, values);
   whole_file_result check;
-  if (status == STATUS_OK) status = check_whole_files(slots, wav_num, check);
+  status = check_whole_files(slots, wav_num, check);
   if (status != STATUS_OK) return status;
   print_whole_file_notes(check, slots[0].t.sample_rate);
   status = output_pass(slots, wav_num, values);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/out_of_memory.h"
+#include "core/say.h"
 #include "output/output.h"
 #include "platform/platform.h"
 
@@ -38,7 +39,7 @@ run_status make_places_aside(const track_slot* slots, int wav_num, std::string* 
 
 void put_back(const std::string& aside, const std::string& name, bool& held) {
   held = !replace_file(aside, name);
-  if (held) std::printf("Note: %s could not be put back and is kept as %s.\r\n", name.c_str(), aside.c_str());
+  if (held) say("Note: %s could not be put back and is kept as %s.\r\n", name.c_str(), aside.c_str());
 }
 
 }  // namespace
@@ -72,13 +73,13 @@ run_status commit_outputs(track_slot* slots, int wav_num) {
   for (int i = placed - 1; i >= 0 && status != STATUS_OK; --i) {
     const std::string& name = slots[i].output_name;
     if (held[i]) put_back(aside[i], name, held[i]);
-    if (aside[i].empty() && !remove_file(name)) std::printf("Note: %s could not be removed.\r\n", name.c_str());
+    if (aside[i].empty() && !remove_file(name)) say("Note: %s could not be removed.\r\n", name.c_str());
   }
   for (int i = 0; i < wav_num; ++i) {
     // An old file that could not be put back stays where it is, and says so.
     if (aside[i].empty() || (held[i] && status != STATUS_OK)) continue;
     if (!remove_file(aside[i]) && held[i]) {
-      std::printf("Note: the old %s, moved aside as %s, could not be removed.\r\n", slots[i].output_name.c_str(),
+      say("Note: the old %s, moved aside as %s, could not be removed.\r\n", slots[i].output_name.c_str(),
                   aside[i].c_str());
     }
   }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/out_of_memory.h"
+#include "core/say.h"
 #include "output/output.h"
 #include "platform/platform.h"
 
@@ -47,13 +48,13 @@ run_status name_leftovers(const track_slot* slots, const landing* landings, int 
     if (!stopped_runs_temporaries(folder, leftovers)) return not_enough_memory();
     for (const std::string& entry : leftovers) {
       const std::string held = output_held_by(entry);
-      std::printf("Note: %s%s is left from a stopped run; ", folder.c_str(), entry.c_str());
+      say("Note: %s%s is left from a stopped run; ", folder.c_str(), entry.c_str());
       if (held.empty()) {
-        std::fputs("it can be removed.\r\n", stdout);
+        say("%s", "it can be removed.\r\n");
       } else if (held.ends_with(".raw")) {
-        std::printf("it holds the previous %s%s.\r\n", folder.c_str(), held.c_str());
+        say("it holds the previous %s%s.\r\n", folder.c_str(), held.c_str());
       } else {
-        std::printf("it holds the previous output whose name begins %s%s.\r\n", folder.c_str(), held.c_str());
+        say("it holds the previous output whose name begins %s%s.\r\n", folder.c_str(), held.c_str());
       }
     }
   }
@@ -68,12 +69,12 @@ std::string output_name(const std::string& input_name) {
 }
 
 run_status output_unavailable(const std::string& name) {
-  std::printf("Output path is not available.\r\nIn file : %s.\r\nReason : %s.\r\n", name.c_str(), failure_reason());
+  say("Output path is not available.\r\nIn file : %s.\r\nReason : %s.\r\n", name.c_str(), failure_reason());
   return STATUS_OUTPUT_FAILED;
 }
 
 run_status cannot_write(const std::string& name) {
-  std::printf("Cannot write output file : %s.\r\nReason : %s.\r\n", name.c_str(), failure_reason());
+  say("Cannot write output file : %s.\r\nReason : %s.\r\n", name.c_str(), failure_reason());
   return STATUS_OUTPUT_FAILED;
 }
 
@@ -88,13 +89,13 @@ run_status check_output_names(track_slot* slots, int wav_num) {
     const file_identity existing = identity_of(name);
     for (int j = 0; j < wav_num; ++j) {
       if (same_file(existing, slots[j].input)) {
-        std::printf("This output would replace an input : %s.\r\n", name.c_str());
+        say("This output would replace an input : %s.\r\n", name.c_str());
         return STATUS_OUTPUT_FAILED;
       }
     }
     for (int j = 0; j < wav_num; ++j) {
       if (j != i && same_landing(landings[i], landings[j])) {
-        std::printf("Two inputs would be written to the same output : %s.\r\n", name.c_str());
+        say("Two inputs would be written to the same output : %s.\r\n", name.c_str());
         return STATUS_OUTPUT_FAILED;
       }
     }
@@ -104,7 +105,7 @@ run_status check_output_names(track_slot* slots, int wav_num) {
     }
     // A file the user protected stays protected, as a plain create would keep it.
     if (is_write_protected(name)) {
-      std::printf("This output is write-protected : %s.\r\n", name.c_str());
+      say("This output is write-protected : %s.\r\n", name.c_str());
       return STATUS_OUTPUT_FAILED;
     }
   }

@@ -2,7 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "output/pack_output.h"
+#include "core/say.h"
+#include "output/output.h"
 #include "platform/platform.h"
 
 std::string pack_name(const std::string& input_name) {
@@ -20,10 +21,10 @@ run_status check_pack_names(const std::vector<std::string>& inputs, std::vector<
     for (std::size_t j = 0; j < i; ++j) {
       if (!same_last_component(names[i], names[j])) continue;
       if (j == 0) {
-        std::printf("The output of %s would be %s, the original's; rename the decode.\n", inputs[i].c_str(),
+        say("The output of %s would be %s, the original's; rename the decode.\n", inputs[i].c_str(),
                     REFERENCE_NAME);
       } else {
-        std::printf("Two decodes would be written to the same output %s: %s and %s; rename one.\n",
+        say("Two decodes would be written to the same output %s: %s and %s; rename one.\n",
                     names[i].c_str(), inputs[j].c_str(), inputs[i].c_str());
       }
       return STATUS_OUTPUT_FAILED;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/out_of_memory.h"
+#include "core/say.h"
 #include "output/output.h"
 #include "platform/platform.h"
 #include "wav/wav.h"
@@ -54,7 +55,7 @@ run_status write_raw_output(track_slot& slot, int index, const run_values& value
   if (read != STATUS_OK) return read;
   if (!write_ok) return cannot_write(slot.output_name);
   if (clips != 0)
-    std::printf(t.is_float != 0 ? "FLO %d: Clipped %d times.\r\n" : "INT %d: Clipped %d times.\r\n", index, clips);
+    say(t.is_float != 0 ? "FLO %d: Clipped %d times.\r\n" : "INT %d: Clipped %d times.\r\n", index, clips);
   t.analysis.reset();
   std::fclose(slot.file);
   slot.file = nullptr;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/samples.h"
-#include "output/pack_output.h"
+#include "output/output.h"
 #include "platform/platform.h"
 #include "wav/wav.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/track.h"
-#include "output/pack_output.h"
+#include "output/output.h"
 
 struct pack_options {
   std::string output;

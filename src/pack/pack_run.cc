@@ -5,11 +5,12 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "analysis/passage.h"
+#include "core/say.h"
 #include "core/run_values.h"
-#include "output/pack_output.h"
+#include "output/output.h"
 #include "pack/pack.h"
 #include "platform/platform.h"
+#include "report/report.h"
 #include "wav/wav.h"
 
 namespace {
@@ -20,16 +21,8 @@ constexpr const char* DOCUMENTATION = "see README.md and the eqalign-pack manual
 constexpr double PEAK_LIMIT = 0.891;
 // Measurements of a passage whose start or end follows the lags found.
 constexpr int MAX_MEASUREMENTS = 3;
-// In the temporary folder: what the passes shared with eqalign print, held
-// there while they run (no output name is a dot's), and the report.
-constexpr const char* CAPTURE_NAME = ".capture";
+// The report's name in the folder.
 constexpr const char* REPORT_NAME = "report.txt";
-// eqalign's own report lines, which the pack's report replaces; its notes
-// and messages are passed on.
-constexpr const char* EQALIGN_LINES[] = {"FLO ",         "INT ",
-                                         "biggest_delay ", "smallest_delay ",
-                                         "biggest_gain ",  "input_wav_length ",
-                                         "No Sound At All."};
 
 void print_usage() {
   std::printf("eqalign-pack %s (%s)\n", EQALIGN_VERSION, DOCUMENTATION);
@@ -65,17 +58,6 @@ struct pack_run {
   whole_file_result check;
 };
 
-// Prints a line of the report and keeps it; `format` and `args` as for printf.
-template <class... Args>
-void say(pack_run& r, const char* format, const Args&... args) {
-  const int n = std::snprintf(nullptr, 0, format, args...);
-  std::string text(static_cast<std::size_t>(std::max(n, 0)) + 1, '\0');
-  std::snprintf(text.data(), text.size(), format, args...);
-  text.pop_back();
-  std::fputs(text.c_str(), stdout);
-  r.report += text;
-}
-
 enum rounding { NEAREST, DOWN, UP };
 
 // "m:ss.fff" of `frames` (0 or more) at `rate`; rounded down for a latest
@@ -102,63 +84,29 @@ void discard(pack_run& r) {
   r.temporary.clear();
 }
 
-run_status cannot_write(pack_run& r, const std::string& name) {
-  say(r, "Cannot write output file : %s.\nReason : %s.\n", name.c_str(), failure_reason());
-  return STATUS_OUTPUT_FAILED;
-}
-
-run_status cannot_read(pack_run& r, int i) {
-  say(r, "Cannot read this file : %s.\n", r.slots[i].path.c_str());
+run_status cannot_read(const pack_run& r, int i) {
+  say("Cannot read this file : %s.\n", r.slots[i].path.c_str());
   return STATUS_INPUT_UNREADABLE;
 }
 
-// Passes on what the shared passes printed, in lines of "\n".
-void pass_on(pack_run& r, const std::string& captured) {
-  std::size_t from = 0;
-  while (from < captured.size()) {
-    std::size_t end = captured.find('\n', from);
-    if (end == std::string::npos) end = captured.size();
-    std::string line = captured.substr(from, end - from);
-    from = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const bool eqalign_line = std::any_of(std::begin(EQALIGN_LINES), std::end(EQALIGN_LINES),
-                                          [&](const char* head) { return line.starts_with(head); });
-    if (!eqalign_line) say(r, "%s\n", line.c_str());
-  }
-}
-
 // The header pass, the capture, the search and the whole-file check, as
-// eqalign runs them, their lines held in the temporary folder meanwhile.
+// eqalign runs them, with their notes; eqalign's own report lines are the
+// pack's report's to replace.
 run_status analyse(pack_run& r, run_values& values) {
-  const std::string name = r.temporary + "/" + CAPTURE_NAME;
-  std::FILE* held = create_file_in(name);
-  if (held == nullptr) return cannot_write(r, name);
-  r.made.push_back(name);
-  int saved = -1;
-  if (!begin_capture(held, saved)) {
-    std::fclose(held);
-    return cannot_write(r, name);
-  }
   std::vector<std::string> files = r.options.files;
   std::vector<char*> names;
   names.reserve(files.size());
   for (std::string& f : files) names.push_back(f.data());
   run_status status = header_pass(r.slots, r.wav_num, names.data(), values);
+  if (status == STATUS_OK) status = refuse_short_inputs(r.slots, r.wav_num, values);
   if (status == STATUS_OK) status = capture_pass(r.slots, r.wav_num, values.input_wav_length);
-  if (status == STATUS_OK) status = search_pass(r.slots, r.wav_num, values);
-  if (status == STATUS_OK) status = check_whole_files(r.slots, r.wav_num, r.check);
+  if (status != STATUS_OK) return status;
+  print_capture_note(r.slots[0].t);
+  status = search_pass(r.slots, r.wav_num, values);
+  if (status != STATUS_OK) return status;
+  for (int i = 1; i < r.wav_num; ++i) print_search_notes(r.slots[i].t, i);
+  status = check_whole_files(r.slots, r.wav_num, r.check);
   if (status == STATUS_OK) print_whole_file_notes(r.check, r.slots[0].t.sample_rate);
-  const bool back = end_capture(saved);
-  std::fclose(held);
-  file_identity id;
-  std::int64_t size = 0;
-  std::FILE* in = back ? open_input(name, id, size) : nullptr;
-  std::string captured(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)), '\0');
-  const bool read = in != nullptr && std::fread(captured.data(), 1, captured.size(), in) == captured.size();
-  if (in != nullptr) std::fclose(in);
-  if (!read) return cannot_write(r, name);
-  if (remove_file(name)) r.made.pop_back();
-  pass_on(r, captured);
   return status;
 }
 
@@ -171,17 +119,17 @@ run_status refuse_findings(pack_run& r) {
     const char* name = r.slots[i].path.c_str();
     refused = refused || !t.measured || t.inverted || t.channels != CHANNELS_FINE;
     if (!t.measured) {
-      say(r, "Not packed: %s could not be measured: it is silent where it is compared. Trim the silence before it, or "
+      say("Not packed: %s could not be measured: it is silent where it is compared. Trim the silence before it, or "
              "check that it is a decode of the original.\n", name);
     } else if (t.inverted) {
-      say(r, "Not packed: %s has inverted polarity. Turn it (sox in.wav out.wav vol -1) and run again.\n", name);
+      say("Not packed: %s has inverted polarity. Turn it (sox in.wav out.wav vol -1) and run again.\n", name);
     } else if (t.channels == CHANNELS_SWAPPED) {
-      say(r, "Not packed: %s has its left and right channels swapped. Swap them back (sox in.wav out.wav remix 2 1) "
+      say("Not packed: %s has its left and right channels swapped. Swap them back (sox in.wav out.wav remix 2 1) "
              "and run again.\n", name);
     } else if (t.channels == CHANNEL_SILENT) {
-      say(r, "Not packed: %s has a silent channel. Decode it again with both channels.\n", name);
+      say("Not packed: %s has a silent channel. Decode it again with both channels.\n", name);
     } else if (t.channels == CHANNELS_LEAN) {
-      say(r, "Not packed: %s leans %.1f dB to the %s against the original. Decode it again with both channels as they "
+      say("Not packed: %s leans %.1f dB to the %s against the original. Decode it again with both channels as they "
              "are.\n", name, std::fabs(t.lean), t.lean > 0 ? "left" : "right");
     }
   }
@@ -222,7 +170,7 @@ run_status misfit(pack_run& r, int i, std::int64_t lag, std::int64_t from, std::
   } else {
     what = "the greatest length is " + clock_of(std::max<std::int64_t>(end - earliest, 0), rate, DOWN);
   }
-  say(r, "The passage does not fit %s, which holds the original's %s to %s: %s.\n", r.slots[i].path.c_str(),
+  say("The passage does not fit %s, which holds the original's %s to %s: %s.\n", r.slots[i].path.c_str(),
       clock_of(earliest, rate).c_str(), clock_of(std::max(end, earliest), rate).c_str(), what.c_str());
   return STATUS_PASSAGE_DOES_NOT_FIT;
 }
@@ -231,7 +179,7 @@ run_status misfit(pack_run& r, int i, std::int64_t lag, std::int64_t from, std::
 run_status check_fit(pack_run& r, const std::vector<std::int64_t>& lags, std::int64_t from, std::int64_t length) {
   const std::uint32_t rate = r.slots[0].t.sample_rate;
   if (length < static_cast<std::int64_t>(rate)) {
-    say(r, "The passage is shorter than 1 s: %lld frames (%s) from %s.\n", static_cast<long long>(std::max<std::int64_t>(length, 0)),
+    say("The passage is shorter than 1 s: %lld frames (%s) from %s.\n", static_cast<long long>(std::max<std::int64_t>(length, 0)),
         clock_of(std::max<std::int64_t>(length, 0), rate).c_str(), clock_of(from, rate).c_str());
     return STATUS_PASSAGE_DOES_NOT_FIT;
   }
@@ -240,7 +188,7 @@ run_status check_fit(pack_run& r, const std::vector<std::int64_t>& lags, std::in
     if (from + lag < 0 || from + lag + length > r.slots[i].t.frames) return misfit(r, i, lag, from, length);
   }
   if (!wav_holds(r.options.format, length)) {
-    say(r, "The passage is too long for a WAV file in this format: %s.\n", clock_of(length, rate).c_str());
+    say("The passage is too long for a WAV file in this format: %s.\n", clock_of(length, rate).c_str());
     return STATUS_PASSAGE_DOES_NOT_FIT;
   }
   return STATUS_OK;
@@ -250,14 +198,14 @@ run_status check_fit(pack_run& r, const std::vector<std::int64_t>& lags, std::in
 void say_refused(pack_run& r, int i, const passage_result& m, std::int64_t expected) {
   const char* name = r.slots[i].path.c_str();
   if (m.kind == PASSAGE_SILENT) {
-    say(r, "Not packed: %s is silent over the passage, or the original is. Choose another passage (--from).\n", name);
+    say("Not packed: %s is silent over the passage, or the original is. Choose another passage (--from).\n", name);
   } else if (m.kind == PASSAGE_POOR) {
-    say(r, "Not packed: %s does not match the original over the passage (score %.4f at best, lags %lld to %lld tried): "
+    say("Not packed: %s does not match the original over the passage (score %.4f at best, lags %lld to %lld tried): "
            "a fault inside the passage, or another piece. Choose another passage (--from, --length), or decode it "
            "again.\n", name, m.score, static_cast<long long>(expected - PASSAGE_LAGS),
         static_cast<long long>(expected + PASSAGE_LAGS));
   } else {
-    say(r, "Not packed: %s matches the original over the passage almost as well at lag %lld (score %.4f) as at lag "
+    say("Not packed: %s matches the original over the passage almost as well at lag %lld (score %.4f) as at lag "
            "%lld (score %.4f): a fault inside the passage, or music that repeats. Choose another passage (--from, "
            "--length).\n", name, static_cast<long long>(m.rival_lag), m.rival_score, static_cast<long long>(m.lag),
         m.score);
@@ -330,20 +278,20 @@ run_status measure(pack_run& r, std::int64_t& from, std::int64_t& length, std::v
 void say_measurements(pack_run& r, std::int64_t from, std::int64_t length, const std::vector<passage_result>& m,
                       double scale) {
   const std::uint32_t rate = r.slots[0].t.sample_rate;
-  say(r, "Passage: start %s (frame %lld), length %lld frames (%s)\n", clock_of(from, rate).c_str(),
+  say("Passage: start %s (frame %lld), length %lld frames (%s)\n", clock_of(from, rate).c_str(),
       static_cast<long long>(from), static_cast<long long>(length), clock_of(length, rate).c_str());
-  say(r, "%s -> %s: lag 0, gain 0.000 dB, peak %.3f dBFS\n", r.slots[0].path.c_str(), r.names[0].c_str(),
+  say("%s -> %s: lag 0, gain 0.000 dB, peak %.3f dBFS\n", r.slots[0].path.c_str(), r.names[0].c_str(),
       decibels(m[0].peak * scale));
   for (int i = 1; i < r.wav_num; ++i) {
     const passage_result& p = m[static_cast<std::size_t>(i)];
     const track& t = r.slots[i].t;
     char first_second[48] = "";
     if (p.lag != t.delay) std::snprintf(first_second, sizeof first_second, " (first second %d)", static_cast<int>(t.delay));
-    say(r, "%s -> %s: lag %lld%s, gain %.3f dB (%+.3f dB against the first second), score %.4f, peak %.3f dBFS\n",
+    say("%s -> %s: lag %lld%s, gain %.3f dB (%+.3f dB against the first second), score %.4f, peak %.3f dBFS\n",
         r.slots[i].path.c_str(), r.names[static_cast<std::size_t>(i)].c_str(), static_cast<long long>(p.lag),
         first_second, decibels(p.gain), decibels(p.gain) - decibels(t.gain), p.score, decibels(p.peak * p.gain * scale));
   }
-  say(r, "Scale: %.3f dB\n", decibels(scale));
+  say("Scale: %.3f dB\n", decibels(scale));
 }
 
 // Writes `text` through `out` and starts its flush to the disk.
@@ -366,28 +314,28 @@ run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, cons
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string shown = r.folder + "/" + names[i];
     std::FILE* out = create_file_in(r.temporary + "/" + names[i]);
-    if (out == nullptr) return cannot_write(r, shown);
+    if (out == nullptr) return cannot_write(shown);
     r.made.push_back(r.temporary + "/" + names[i]);
     open.push_back(out);
     if (i == names.size() - 1) {
-      if (!write_text(r.report + done, out)) return cannot_write(r, shown);
+      if (!write_text(r.report + done, out)) return cannot_write(shown);
       continue;
     }
     const passage_output p{from + lags[i], length, m[i].gain, scale, fade, r.options.format};
     bool read_failed = false;
     if (!write_passage(r.slots[i], p, out, read_failed))
-      return read_failed ? cannot_read(r, static_cast<int>(i)) : cannot_write(r, shown);
+      return read_failed ? cannot_read(r, static_cast<int>(i)) : cannot_write(shown);
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
     const bool flushed = flush_to_disk(open[i]);
     const bool closed = std::fclose(open[i]) == 0;
     open[i] = nullptr;
     if (flushed && !closed) record_failure();
-    if (!flushed || !closed) return cannot_write(r, r.folder + "/" + names[i]);
+    if (!flushed || !closed) return cannot_write(r.folder + "/" + names[i]);
   }
-  if (!flush_folder_to_disk(r.temporary)) return cannot_write(r, r.folder);
+  if (!flush_folder_to_disk(r.temporary)) return cannot_write(r.folder);
   if (!rename_folder(r.temporary, r.folder)) {
-    say(r, "Cannot move the folder into place : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason());
+    say("Cannot move the folder into place : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason());
     return STATUS_OUTPUT_FAILED;
   }
   r.made.clear();
@@ -458,15 +406,17 @@ run_status run_pack(track_slot* slots, int argc, char** argv) {
   while (r.folder.size() > 1 && (r.folder.back() == '/' || r.folder.back() == '\\') &&
          folder_length(r.folder) == r.folder.size())
     r.folder.pop_back();
-  say(r, "eqalign-pack %s\n", EQALIGN_VERSION);
+  // Every line from here on goes to report.txt too.
+  say_plain_lines(&r.report);
+  say("eqalign-pack %s\n", EQALIGN_VERSION);
   if (name_exists(r.folder)) {
-    say(r, "The output folder exists already : %s.\n", r.folder.c_str());
+    say("The output folder exists already : %s.\n", r.folder.c_str());
     return STATUS_OUTPUT_FAILED;
   }
   run_status status = check_pack_names(options.files, r.names);
   if (status != STATUS_OK) return status;
   if (!create_temporary_folder(r.folder, r.temporary)) {
-    say(r, "Output path is not available.\nIn file : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason());
+    say("Output path is not available.\nIn file : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason());
     return STATUS_OUTPUT_FAILED;
   }
   status = pack_into_temporary(r);

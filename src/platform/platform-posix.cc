@@ -288,23 +288,6 @@ bool start_flush(std::FILE* f) {
   return true;
 }
 
-bool begin_capture(std::FILE* into, int& saved) {
-  std::fflush(stdout);
-  saved = fcntl(1, F_DUPFD_CLOEXEC, 3);
-  if (saved >= 0 && dup2(fileno(into), 1) >= 0) return true;
-  record_failure();
-  if (saved >= 0) close(saved);
-  return false;
-}
-
-bool end_capture(int saved) {
-  std::fflush(stdout);
-  const bool back = dup2(saved, 1) >= 0;
-  if (!back) record_failure();
-  close(saved);
-  return back;
-}
-
 void watch_interrupts() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;

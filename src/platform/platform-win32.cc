@@ -307,23 +307,6 @@ bool start_flush(std::FILE* f) {
   return false;
 }
 
-bool begin_capture(std::FILE* into, int& saved) {
-  std::fflush(stdout);
-  saved = _dup(_fileno(stdout));
-  if (saved >= 0 && _dup2(_fileno(into), _fileno(stdout)) == 0) return true;
-  record_failure(errno);
-  if (saved >= 0) _close(saved);
-  return false;
-}
-
-bool end_capture(int saved) {
-  std::fflush(stdout);
-  const bool back = _dup2(saved, _fileno(stdout)) == 0;
-  if (!back) record_failure(errno);
-  _close(saved);
-  return back;
-}
-
 void watch_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
 bool flush_to_disk(std::FILE* f) {

@@ -103,10 +103,6 @@ bool rename_folder(const std::string& from, const std::string& to);
 // Flushes a folder's entries to the disk, so that the names in it survive a
 // power loss.
 bool flush_folder_to_disk(const std::string& folder);
-// Sends what the process prints on standard output into `into` (a file open
-// for writing) until end_capture(saved) sends it back where it went.
-bool begin_capture(std::FILE* into, int& saved);
-bool end_capture(int saved);
 
 // From now on an interrupt (SIGINT, SIGTERM, SIGHUP or SIGQUIT; Ctrl-C,
 // Ctrl-Break or a closed console on Windows) removes the temporaries, then

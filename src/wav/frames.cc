@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/say.h"
 #include "platform/platform.h"
 #include "wav/wav.h"
 
@@ -71,7 +72,7 @@ bool fetch_frames(track_slot& slot, std::int64_t first_frame, int count, unsigne
 }
 
 run_status cannot_read(const track_slot& slot) {
-  std::printf("Cannot read this file : %s.\r\n", slot.path.c_str());
+  say("Cannot read this file : %s.\r\n", slot.path.c_str());
   return STATUS_INPUT_UNREADABLE;
 }
 

@@ -34,7 +34,10 @@ bool fetch_frames(track_slot& slot, std::int64_t first_frame, int count, unsigne
 run_status cannot_read(const track_slot& slot);
 
 // Reads the headers of the files `names` (wav_num of them) into the slots in
-// order, compares each rate with the reference's, and finds and prints the
-// common length in frames, which must hold the analysis; on a refusal,
-// prints its lines and returns the status.
+// order, compares each rate with the reference's, and finds the common
+// length in frames; on a refusal, prints its lines and returns the status.
 run_status header_pass(track_slot* slots, int wav_num, char** names, run_values& values);
+
+// Refuses, with its lines, a common length too short to hold the analysis,
+// naming the shortest file (the first of them).
+run_status refuse_short_inputs(const track_slot* slots, int wav_num, const run_values& values);

@@ -3,6 +3,7 @@
 
 #include "core/out_of_memory.h"
 #include "core/samples.h"
+#include "core/say.h"
 #include "platform/platform.h"
 #include "wav/wav.h"
 
@@ -64,7 +65,7 @@ bool read_id(header_walk& w) { return read_exact(w.in, w.id, 4); }
 // the wanted one was found with budget left.
 bool find_chunk(header_walk& w, const char* wanted) {
   while (std::memcmp(w.id, wanted, 4) != 0 && w.budget != 0) {
-    std::printf("skipped unknown chunk '%s' while searching '%s'.\r\n", printable_chunk_id(w.id).c_str(), wanted);
+    say("skipped unknown chunk '%s' while searching '%s'.\r\n", printable_chunk_id(w.id).c_str(), wanted);
     std::uint32_t size{};
     if (!read_u32(w.in, size)) return false;
     if (!skip_bytes(w.in, padded(static_cast<std::int32_t>(size)))) return false;
@@ -75,7 +76,7 @@ bool find_chunk(header_walk& w, const char* wanted) {
 }
 
 run_status fail(const char* message, run_status status) {
-  std::fputs(message, stdout);
+  say("%s", message);
   return status;
 }
 
@@ -86,7 +87,7 @@ run_status cut_short(const header_walk& w, const char* message, run_status statu
 }
 
 run_status not_pcm(unsigned tag) {
-  std::printf("This is not a linear(integer) or float PCM. %u\r\n", tag);
+  say("This is not a linear(integer) or float PCM. %u\r\n", tag);
   return STATUS_NOT_PCM;
 }
 
@@ -125,7 +126,7 @@ run_status read_format(header_walk& w, track& t) {
   if (!read_u16(w.in, channels)) return cut_short(w, cut_message, cut);
   if (channels != 2) return fail("This is not a stereo file.\r\n", STATUS_NOT_STEREO);
   if (!read_u32(w.in, t.sample_rate)) return cut_short(w, cut_message, cut);
-  if (t.sample_rate != 44100) std::fputs("Note: using sample rate other than 44.1kHz is not recommended.\r\n", stdout);
+  if (t.sample_rate != 44100) say("%s", "Note: using sample rate other than 44.1kHz is not recommended.\r\n");
   if (!read_u32(w.in, byte_rate)) return cut_short(w, cut_message, cut);
   // The byte rate alone gives the sample size; the block align and bits
   // fields are not read, so they cannot change how any file is read.
@@ -161,7 +162,7 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   slot.file = open_input(slot.path, slot.input, file_size);
   if (slot.file == nullptr) {
     if (short_of_memory()) return not_enough_memory();
-    std::printf("Cannot open this file : %s.\r\nReason : %s.\r\n", name, failure_reason());
+    say("Cannot open this file : %s.\r\nReason : %s.\r\n", name, failure_reason());
     return STATUS_INPUT_UNREADABLE;
   }
 
@@ -169,9 +170,9 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   const char* no_fmt = "Chunks too much.\r\n";
   std::uint32_t riff_size{};
   if (!read_id(w)) return cut_short(w, no_fmt, STATUS_CHUNKS_TOO_MUCH);
-  if (std::memcmp(w.id, "RIFF", 4) != 0) std::printf("RIFF != %s\r\n", printable_chunk_id(w.id).c_str());
+  if (std::memcmp(w.id, "RIFF", 4) != 0) say("RIFF != %s\r\n", printable_chunk_id(w.id).c_str());
   if (!read_u32(w.in, riff_size) || !read_id(w)) return cut_short(w, no_fmt, STATUS_CHUNKS_TOO_MUCH);
-  if (std::memcmp(w.id, "WAVE", 4) != 0) std::printf("WAVE != %s\r\n", printable_chunk_id(w.id).c_str());
+  if (std::memcmp(w.id, "WAVE", 4) != 0) say("WAVE != %s\r\n", printable_chunk_id(w.id).c_str());
   if (!read_id(w) || !find_chunk(w, "fmt ")) return cut_short(w, no_fmt, STATUS_CHUNKS_TOO_MUCH);
 
   run_status status = read_format(w, slot.t);
@@ -189,7 +190,7 @@ run_status read_wav_header(track_slot& slot, const char* name, header_info& info
   info.data_size = size_field;
   if (static_cast<std::uint64_t>(held) < info.data_size) {
     info.data_size = static_cast<std::uint64_t>(held);
-    std::printf("Note: data chunk is longer than the file; using %llu bytes : %s.\r\n",
+    say("Note: data chunk is longer than the file; using %llu bytes : %s.\r\n",
                 static_cast<unsigned long long>(held), name);
   }
   slot.t.frames = static_cast<std::int64_t>(info.data_size / static_cast<std::uint64_t>(slot.t.frame_bytes));
