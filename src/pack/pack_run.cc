@@ -7,6 +7,7 @@
 #include "analysis/analysis.h"
 #include "analysis/passage.h"
 #include "core/run_values.h"
+#include "output/check_files.h"
 #include "output/pack_output.h"
 #include "pack/pack.h"
 #include "platform/platform.h"
@@ -353,6 +354,30 @@ bool write_text(const std::string& text, std::FILE* out) {
   return false;
 }
 
+// Beside the report: the whole-file check, as a table and as a picture.
+constexpr const char* CHECK_CSV_NAME = "check.csv";
+constexpr const char* CHECK_SVG_NAME = "check.svg";
+
+// What check.csv and check.svg show of the whole-file check: each decode it
+// measured, named by its output name without ".wav".
+check_drawing drawing_of(const pack_run& r, std::int64_t from, std::int64_t length) {
+  check_drawing d{r.slots[0].t.sample_rate, r.slots[0].t.frames, from, length, r.check.places, {}};
+  for (const decode_check& c : r.check.decodes) {
+    const std::string& name = r.names[static_cast<std::size_t>(c.track)];
+    check_series s{name.substr(0, name.size() - 4), r.slots[c.track].t.delay, {}};
+    for (const place_finding& f : c.places) {
+      const check_kind kind = f.kind == PLACE_IN_STEP ? CHECK_IN_STEP
+                              : f.kind == PLACE_WEAK  ? CHECK_WEAK
+                              : f.kind == PLACE_LOST  ? CHECK_LOST
+                              : f.kind == PLACE_DROPOUT ? CHECK_DROPOUT
+                                                        : CHECK_SKIPPED;
+      s.points.push_back({kind, f.quiet, f.lag, f.score, f.level_judged, f.level, f.swapped});
+    }
+    d.decodes.push_back(s);
+  }
+  return d;
+}
+
 // Writes every output and the report into the temporary folder, then flushes
 // them to the disk: each file's flush starts as soon as it is written and
 // runs while the next is, and the run waits for all at the end. Returns the
@@ -361,16 +386,19 @@ run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, cons
                        const std::vector<passage_result>& m, double scale, std::vector<std::FILE*>& open) {
   const std::int64_t fade = frames_at(r.options.fade, r.slots[0].t.sample_rate);
   std::vector<std::string> names = r.names;
-  names.push_back(REPORT_NAME);
   const std::string done = "Packed " + std::to_string(r.wav_num) + " files into " + r.folder + ".\n";
+  // After the WAV files, the texts, each under its name.
+  const check_drawing drawing = drawing_of(r, from, length);
+  const std::string texts[] = {check_csv(drawing), check_svg(drawing), r.report + done};
+  for (const char* name : {CHECK_CSV_NAME, CHECK_SVG_NAME, REPORT_NAME}) names.push_back(name);
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string shown = r.folder + "/" + names[i];
     std::FILE* out = create_file_in(r.temporary + "/" + names[i]);
     if (out == nullptr) return cannot_write(r, shown);
     r.made.push_back(r.temporary + "/" + names[i]);
     open.push_back(out);
-    if (i == names.size() - 1) {
-      if (!write_text(r.report + done, out)) return cannot_write(r, shown);
+    if (i >= r.names.size()) {
+      if (!write_text(texts[i - r.names.size()], out)) return cannot_write(r, shown);
       continue;
     }
     const passage_output p{from + lags[i], length, m[i].gain, scale, fade, r.options.format};
