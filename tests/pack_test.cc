@@ -139,7 +139,7 @@ void run_and_check(const pack_case& r) {
   for (const auto& [name, content] : inputs) expected.insert(utf8_path(name).begin()->string());
   if (!r.made.empty()) {
     std::set<std::string> outputs = r.made;
-    outputs.insert("report.txt");
+    outputs.insert({"report.txt", "check.csv", "check.svg"});
     EXPECT_EQ(names_in(dir.path / "out"), outputs);
     EXPECT_EQ(read_bytes(dir / "out/report.txt"), bytes(result.out.begin(), result.out.end()));
     expected.insert("out");

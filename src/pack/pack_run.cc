@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "analysis/analysis.h"
-#include "core/say.h"
 #include "core/run_values.h"
+#include "core/say.h"
 #include "output/output.h"
 #include "pack/pack.h"
 #include "platform/platform.h"
@@ -301,6 +301,22 @@ bool write_text(const std::string& text, std::FILE* out) {
   return false;
 }
 
+// Beside the report: the whole-file check, as a table and as a picture.
+constexpr const char* CHECK_CSV_NAME = "check.csv";
+constexpr const char* CHECK_SVG_NAME = "check.svg";
+
+// What check.csv and check.svg show of the whole-file check: each decode it
+// measured, named by its output name without ".wav".
+check_drawing drawing_of(const pack_run& r, std::int64_t from, std::int64_t length) {
+  check_drawing d{&r.check, {}, {}, r.slots[0].t.sample_rate, r.slots[0].t.frames, from, length};
+  for (int i = 0; i < r.wav_num; ++i) {
+    const std::string& name = r.names[static_cast<std::size_t>(i)];
+    d.names.push_back(name.substr(0, name.size() - 4));
+    d.delays.push_back(r.slots[i].t.delay);
+  }
+  return d;
+}
+
 // Writes every output and the report into the temporary folder, then flushes
 // them to the disk: each file's flush starts as soon as it is written and
 // runs while the next is, and the run waits for all at the end. Returns the
@@ -309,16 +325,19 @@ run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, cons
                        const std::vector<passage_result>& m, double scale, std::vector<std::FILE*>& open) {
   const std::int64_t fade = frames_at(r.options.fade, r.slots[0].t.sample_rate);
   std::vector<std::string> names = r.names;
-  names.push_back(REPORT_NAME);
   const std::string done = "Packed " + std::to_string(r.wav_num) + " files into " + r.folder + ".\n";
+  // After the WAV files, the texts, each under its name.
+  const check_drawing drawing = drawing_of(r, from, length);
+  const std::string texts[] = {check_csv(drawing), check_svg(drawing), r.report + done};
+  for (const char* name : {CHECK_CSV_NAME, CHECK_SVG_NAME, REPORT_NAME}) names.push_back(name);
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string shown = r.folder + "/" + names[i];
     std::FILE* out = create_file_in(r.temporary + "/" + names[i]);
     if (out == nullptr) return cannot_write(shown);
     r.made.push_back(r.temporary + "/" + names[i]);
     open.push_back(out);
-    if (i == names.size() - 1) {
-      if (!write_text(r.report + done, out)) return cannot_write(shown);
+    if (i >= r.names.size()) {
+      if (!write_text(texts[i - r.names.size()], out)) return cannot_write(shown);
       continue;
     }
     const passage_output p{from + lags[i], length, m[i].gain, scale, fade, r.options.format};
