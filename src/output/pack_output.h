@@ -13,6 +13,8 @@ enum wav_format { WAV_INT16, WAV_INT24, WAV_FLOAT };
 
 // The reference's output name in the folder.
 constexpr const char* REFERENCE_NAME = "reference.wav";
+// The anchors' names, in the order of ANCHOR_CUTOFFS (analysis/anchor.h).
+constexpr const char* ANCHOR_NAMES[] = {"anchor35.wav", "anchor70.wav"};
 
 // A decode's output name: its file name without folder, with the first
 // ".32b.wav" or ".wav" (in any case) and all after it cut, then ".wav".

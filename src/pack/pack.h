@@ -9,6 +9,8 @@
 #include "core/track.h"
 #include "output/pack_output.h"
 
+struct anchor_run;
+
 struct pack_options {
   std::string output;
   // Times in nanoseconds, made frames once the inputs' rate is known.
@@ -39,3 +41,8 @@ bool parse_pack_options(int argc, char** argv, pack_options& options, std::strin
 // Streams of a run that ends early are left open, as the process exit closes
 // them.
 run_status run_pack(track_slot* slots, int argc, char** argv);
+
+// Writes the anchor that start_anchor (analysis/anchor.h) ran as a WAV file
+// of `p.frames` frames, scaled, faded and rounded as write_passage writes
+// the reference (p.first is not used; p.gain is the reference's, 1).
+bool write_anchor(anchor_run& run, const passage_output& p, std::FILE* out, bool& read_failed);
