@@ -13,15 +13,14 @@ namespace {
 // Runs both channels of `count` frames through the sections in place, frame
 // `first` first, then `first + direction` and so on. The states are kept in
 // locals, which the frames cannot alias, so that they stay in registers.
-void run(const biquad* q, anchor_state& state, double* v, int count, int first, int direction) {
-  if (count <= 0) return;
+void filter_frames(const biquad* q, anchor_state& state, double* v, int count, int first, int direction) {
   biquad c[ANCHOR_SECTIONS];
   std::copy_n(q, ANCHOR_SECTIONS, c);
   anchor_state s = state;
-  double* frame = v + 2 * static_cast<std::ptrdiff_t>(first);
-  for (int i = 0; i < count; ++i, frame += 2 * direction) {
-    double left = frame[0];
-    double right = frame[1];
+  const std::ptrdiff_t stride = 2 * static_cast<std::ptrdiff_t>(direction);
+  for (std::ptrdiff_t i = 0, at = 2 * static_cast<std::ptrdiff_t>(first); i < count; ++i, at += stride) {
+    double left = v[at];
+    double right = v[at + 1];
     for (int k = 0; k < ANCHOR_SECTIONS; ++k) {
       const double yl = c[k].b0 * left + s.s1[0][k];
       const double yr = c[k].b0 * right + s.s1[1][k];
@@ -32,15 +31,17 @@ void run(const biquad* q, anchor_state& state, double* v, int count, int first, 
       left = yl;
       right = yr;
     }
-    frame[0] = left;
-    frame[1] = right;
+    v[at] = left;
+    v[at + 1] = right;
   }
   state = s;
 }
 
-void run_forward(const biquad* q, anchor_state& s, double* v, int count) { run(q, s, v, count, 0, 1); }
+void run_forward(const biquad* q, anchor_state& s, double* v, int count) { filter_frames(q, s, v, count, 0, 1); }
 
-void run_backward(const biquad* q, anchor_state& s, double* v, int count) { run(q, s, v, count, count - 1, -1); }
+void run_backward(const biquad* q, anchor_state& s, double* v, int count) {
+  filter_frames(q, s, v, count, count - 1, -1);
+}
 
 std::int64_t block_count(const anchor_run& run) { return (run.length + ANCHOR_BLOCK - 1) / ANCHOR_BLOCK; }
 
@@ -52,7 +53,8 @@ int frames_of(const anchor_run& run, std::int64_t block) {
 bool load_block(anchor_run& run, std::int64_t block) {
   const int count = frames_of(run, block);
   if (!fetch_frames(*run.ref, run.from + block * ANCHOR_BLOCK, count, run.bytes.data())) return false;
-  for (int i = 0; i < 2 * count; ++i) run.values[i] = sample_value(run.bytes.data() + 4 * i, run.ref->t.is_float);
+  for (int i = 0; i < 2 * count; ++i)
+    run.values[i] = sample_value(run.bytes.data() + 4 * static_cast<std::ptrdiff_t>(i), run.ref->t.is_float);
   return true;
 }
 
@@ -126,16 +128,16 @@ bool start_anchor(anchor_run& run, track_slot& ref, std::int64_t from, std::int6
   return true;
 }
 
-bool anchor_frames(void* context, std::int64_t n, int count, double* values) {
-  anchor_run& run = *static_cast<anchor_run*>(context);
+bool anchor_frames(void* run, std::int64_t n, int count, double* values) {
+  anchor_run& r = *static_cast<anchor_run*>(run);
   while (count > 0) {
     const std::int64_t block = n / ANCHOR_BLOCK;
     anchor_state unused;
-    if (block != run.made && !make_block(run, block, unused)) return false;
+    if (block != r.made && !make_block(r, block, unused)) return false;
     const std::int64_t at = n - block * ANCHOR_BLOCK;
-    const int take = static_cast<int>(std::min<std::int64_t>(count, frames_of(run, block) - at));
-    std::copy_n(run.values.data() + 2 * at, 2 * take, values);
-    values += 2 * take;
+    const int take = static_cast<int>(std::min<std::int64_t>(count, frames_of(r, block) - at));
+    std::copy_n(r.values.data() + 2 * at, 2 * take, values);
+    values += 2 * static_cast<std::ptrdiff_t>(take);
     n += take;
     count -= take;
   }
