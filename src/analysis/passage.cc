@@ -34,9 +34,6 @@ constexpr int TILE_FRAMES = 4096;
 // decoder's silence of tiny values, whose gain would set the scale.
 constexpr double SILENT_GAIN = 1000;
 
-// Float inputs may hold infinities or NaN; they carry no sound.
-double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
-
 // Each lane is one lag with its own sums, one a channel, of the decode's
 // products with the reference, taken one frame at a time in ascending order
 // as a scalar loop would; V vectors in flight hide the additions' latency.
@@ -203,15 +200,8 @@ void put_frames(stream& s, std::int64_t t0, std::int64_t from, std::int64_t to, 
   double* row = in + from * FILTER_LANES + s.lane;
   double peak = s.peak;
   for (std::int64_t t = from; t < to; ++t, frame += FRAME_BYTES, row += FILTER_LANES) {
-    double l;
-    double r;
-    if constexpr (FLOAT) {
-      l = finite_or_zero(load_float_le(frame));
-      r = finite_or_zero(load_float_le(frame + 4));
-    } else {
-      l = static_cast<double>(load_int_le(frame)) * INT_SAMPLE_SCALE;
-      r = static_cast<double>(load_int_le(frame + 4)) * INT_SAMPLE_SCALE;
-    }
+    const double l = sample_value(frame, FLOAT ? 1 : 0);
+    const double r = sample_value(frame + 4, FLOAT ? 1 : 0);
     row[0] = l;
     row[1] = r;
     if constexpr (PEAK) peak = std::max(peak, std::max(std::fabs(l), std::fabs(r)));

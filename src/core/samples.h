@@ -20,3 +20,12 @@ inline float load_float_le(const unsigned char* p) {
   std::memcpy(&v, &bits, sizeof v);
   return v;
 }
+
+// The sample at `p` as read_frames leaves it, in units of full scale; a float
+// that is not finite (an infinity, NaN) carries no sound and counts as 0.
+inline double sample_value(const unsigned char* p, int is_float) {
+  if (is_float == 0) return static_cast<double>(load_int_le(p)) * INT_SAMPLE_SCALE;
+  const double v = load_float_le(p);
+  // v - v is 0 exactly when v is finite.
+  return v - v == 0 ? v : 0.0;
+}

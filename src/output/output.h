@@ -62,6 +62,8 @@ enum wav_format { WAV_INT16, WAV_INT24, WAV_FLOAT };
 
 // The reference's output name in the folder.
 constexpr const char* REFERENCE_NAME = "reference.wav";
+// The anchors' names, in the order of ANCHOR_CUTOFFS (analysis/analysis.h).
+constexpr const char* ANCHOR_NAMES[] = {"anchor35.wav", "anchor70.wav"};
 
 // A decode's output name: its file name without folder, with the first
 // ".32b.wav" or ".wav" (in any case) and all after it cut, then ".wav".
@@ -105,3 +107,15 @@ struct passage_output {
 // nothing and returns false, with `read_failed` true when the input came up
 // short.
 bool write_passage(track_slot& slot, const passage_output& p, std::FILE* out, bool& read_failed);
+
+// Gives frames n .. n + count - 1 of a passage as interleaved left and right
+// values in units of full scale; false when they cannot be made (an input
+// came up short). The writer asks for the frames in order.
+using frame_generator = bool (*)(void* context, std::int64_t n, int count, double* values);
+
+// The same as write_passage for a passage of `p.frames` frames at `rate`
+// whose values come from `generate` rather than from an input (p.first is
+// not used); `read_failed` is true when the generator failed. Its values
+// are scaled, faded and rounded as write_passage's samples are.
+bool write_generated(frame_generator generate, void* context, std::uint32_t rate, const passage_output& p,
+                     std::FILE* out, bool& read_failed);

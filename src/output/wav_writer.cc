@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/exact_trig.h"
 #include "core/samples.h"
 #include "output/output.h"
 #include "platform/platform.h"
@@ -28,7 +29,6 @@ constexpr int BLOCK_FRAMES = 65536;
 // Frames converted at once, within the core's cache.
 constexpr int CHUNK_FRAMES = 4096;
 constexpr std::size_t CHUNK_SAMPLES = 2 * static_cast<std::size_t>(CHUNK_FRAMES);
-constexpr double PI = 3.14159265358979323846;
 
 void put_le(std::vector<unsigned char>& b, std::uint32_t v, int n) {
   for (int i = 0; i < n; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
@@ -42,47 +42,24 @@ int sample_bytes(wav_format format) { return format == WAV_INT16 ? 2 : format ==
 
 std::uint32_t header_bytes(wav_format format) { return format == WAV_FLOAT ? 58 : 44; }
 
-// cos(pi u) for u in [0, 1], from a Taylor series on at most a quarter turn:
-// below 1e-20 off, far less than a double's last bit.
-double cos_pi(double u) {
-  const bool negate = u > 0.5;
-  if (negate) u = 1.0 - u;
-  const bool use_sine = u > 0.25;
-  const double x = PI * (use_sine ? 0.5 - u : u);
-  const double x2 = x * x;
-  double sum = 0;
-  double value;
-  if (use_sine) {
-    // sin x = x (1 - x^2/(2*3) (1 - x^2/(4*5) (1 - ...)))
-    for (int k = 21; k >= 3; k -= 2) sum = 1.0 - x2 / (static_cast<double>(k - 1) * k) * sum;
-    value = x * sum;
-  } else {
-    // cos x = 1 - x^2/(1*2) (1 - x^2/(3*4) (1 - ...))
-    for (int k = 20; k >= 2; k -= 2) sum = 1.0 - x2 / (static_cast<double>(k - 1) * k) * sum;
-    value = sum;
-  }
-  return negate ? -value : value;
-}
-
 double raised_cosine(std::int64_t m, std::int64_t fade) {
   return 0.5 - 0.5 * cos_pi((static_cast<double>(m) + 0.5) / static_cast<double>(fade));
 }
 
 // The samples of `count` frames times gain and scale, in units of full
-// scale; a float that is not finite is 0. Plain loops, which the compiler
-// turns into vector code.
+// scale. Plain loops, which the compiler turns into vector code.
 void scaled_samples(const unsigned char* in, int count, int is_float, double gain, double scale, double* out) {
   const int samples = 2 * count;
   if (is_float != 0) {
-    for (int i = 0; i < samples; ++i) {
-      const double v = load_float_le(in + 4 * static_cast<std::ptrdiff_t>(i));
-      // v - v is 0 exactly when v is finite.
-      out[i] = (v - v == 0 ? v : 0.0) * gain * scale;
-    }
+    for (int i = 0; i < samples; ++i) out[i] = sample_value(in + 4 * static_cast<std::ptrdiff_t>(i), 1) * gain * scale;
   } else {
-    for (int i = 0; i < samples; ++i)
-      out[i] = static_cast<double>(load_int_le(in + 4 * static_cast<std::ptrdiff_t>(i))) * INT_SAMPLE_SCALE * gain * scale;
+    for (int i = 0; i < samples; ++i) out[i] = sample_value(in + 4 * static_cast<std::ptrdiff_t>(i), 0) * gain * scale;
   }
+}
+
+// Generated values times gain and scale, in the order scaled_samples takes.
+void scaled_values(const double* in, int count, double gain, double scale, double* out) {
+  for (int i = 0; i < 2 * count; ++i) out[i] = in[i] * gain * scale;
 }
 
 // Integer steps of `full` per unit, held to the format's range and rounded
@@ -103,12 +80,10 @@ struct chunk_work {
   std::vector<float> floats = std::vector<float>(CHUNK_SAMPLES);
 };
 
-// Converts `count` frames, frame n of the passage first, into the format's
-// bytes at `out`.
-void convert_chunk(const unsigned char* in, int count, std::int64_t n, const track& t, const passage_output& p,
-                   chunk_work& w, unsigned char* out) {
+// Converts the scaled values of `count` frames in `w.values`, frame n of the
+// passage first, into the format's bytes at `out`.
+void convert_chunk(int count, std::int64_t n, const passage_output& p, chunk_work& w, unsigned char* out) {
   double* values = w.values.data();
-  scaled_samples(in, count, t.is_float, p.gain, p.scale, values);
   // Only the frames that a fade reaches are multiplied by it.
   for (int i = 0; i < count; ++i) {
     const std::int64_t frame = n + i;
@@ -177,22 +152,42 @@ double fade_factor(std::int64_t n, std::int64_t fade, std::int64_t length) {
   return factor;
 }
 
-bool write_passage(track_slot& slot, const passage_output& p, std::FILE* out, bool& read_failed) {
+namespace {
+
+// Where a written passage's frames come from: the slot's input, or a generator.
+struct frame_source {
+  track_slot* slot = nullptr;
+  frame_generator generate = nullptr;
+  void* context = nullptr;
+};
+
+bool write_frames(const frame_source& source, std::uint32_t rate, const passage_output& p, std::FILE* out,
+                  bool& read_failed) {
   read_failed = false;
-  const std::vector<unsigned char> header =
-      wav_header(p.format, slot.t.sample_rate, static_cast<std::uint32_t>(p.frames));
+  const std::vector<unsigned char> header = wav_header(p.format, rate, static_cast<std::uint32_t>(p.frames));
   bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size();
-  std::vector<unsigned char> in(static_cast<std::size_t>(BLOCK_FRAMES) * FRAME_BYTES);
+  std::vector<unsigned char> in;
+  std::vector<double> generated;
+  if (source.slot != nullptr) in.resize(static_cast<std::size_t>(BLOCK_FRAMES) * FRAME_BYTES);
+  if (source.slot == nullptr) generated.resize(static_cast<std::size_t>(BLOCK_FRAMES) * 2);
   std::vector<unsigned char> converted(static_cast<std::size_t>(BLOCK_FRAMES) * 2 * 4);
   chunk_work work;
   const int size = sample_bytes(p.format);
   for (std::int64_t done = 0; ok && done < p.frames;) {
     const int frames = static_cast<int>(std::min<std::int64_t>(BLOCK_FRAMES, p.frames - done));
-    read_failed = !fetch_frames(slot, p.first + done, frames, in.data());
+    read_failed = source.slot != nullptr ? !fetch_frames(*source.slot, p.first + done, frames, in.data())
+                                         : !source.generate(source.context, done, frames, generated.data());
     if (read_failed) break;
     for (int c = 0; c < frames; c += CHUNK_FRAMES) {
-      convert_chunk(in.data() + static_cast<std::ptrdiff_t>(c) * FRAME_BYTES, std::min(CHUNK_FRAMES, frames - c),
-                    done + c, slot.t, p, work, converted.data() + static_cast<std::ptrdiff_t>(c) * 2 * size);
+      const int count = std::min(CHUNK_FRAMES, frames - c);
+      if (source.slot != nullptr) {
+        scaled_samples(in.data() + static_cast<std::ptrdiff_t>(c) * FRAME_BYTES, count, source.slot->t.is_float,
+                       p.gain, p.scale, work.values.data());
+      } else {
+        scaled_values(generated.data() + static_cast<std::ptrdiff_t>(c) * 2, count, p.gain, p.scale,
+                      work.values.data());
+      }
+      convert_chunk(count, done + c, p, work, converted.data() + static_cast<std::ptrdiff_t>(c) * 2 * size);
     }
     const auto bytes = static_cast<std::size_t>(frames) * 2 * static_cast<std::size_t>(size);
     ok = std::fwrite(converted.data(), 1, bytes, out) == bytes;
@@ -200,4 +195,15 @@ bool write_passage(track_slot& slot, const passage_output& p, std::FILE* out, bo
   }
   if (!ok) record_failure();
   return ok && !read_failed && start_flush(out);
+}
+
+}  // namespace
+
+bool write_passage(track_slot& slot, const passage_output& p, std::FILE* out, bool& read_failed) {
+  return write_frames({.slot = &slot}, slot.t.sample_rate, p, out, read_failed);
+}
+
+bool write_generated(frame_generator generate, void* context, std::uint32_t rate, const passage_output& p,
+                     std::FILE* out, bool& read_failed) {
+  return write_frames({.generate = generate, .context = context}, rate, p, out, read_failed);
 }

@@ -39,3 +39,4 @@ bool parse_pack_options(int argc, char** argv, pack_options& options, std::strin
 // Streams of a run that ends early are left open, as the process exit closes
 // them.
 run_status run_pack(track_slot* slots, int argc, char** argv);
+
