@@ -49,7 +49,8 @@ int frames_of(const anchor_run& run, std::int64_t block) {
   return static_cast<int>(std::min<std::int64_t>(ANCHOR_BLOCK, run.length - block * ANCHOR_BLOCK));
 }
 
-// The reference's values of a block, read again; false on a short read.
+// The reference's values of a block, read again; false on a short read,
+// which leaves the values as they were.
 bool load_block(anchor_run& run, std::int64_t block) {
   const int count = frames_of(run, block);
   if (!fetch_frames(*run.ref, run.from + block * ANCHOR_BLOCK, count, run.bytes.data())) return false;
@@ -61,7 +62,6 @@ bool load_block(anchor_run& run, std::int64_t block) {
 // The anchor's values of a block, from the states kept at its bounds;
 // `backward` ends as the backward run's state after the block's first frame.
 bool make_block(anchor_run& run, std::int64_t block, anchor_state& backward) {
-  run.made = -1;
   if (!load_block(run, block)) return false;
   anchor_state forward = run.forward[block];
   backward = run.backward[block];
