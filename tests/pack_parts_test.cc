@@ -61,20 +61,14 @@ TEST(PackTime, RoundsToTheNearestFrameHalfUp) {
 TEST(PackOptions, TheListeningTestOptions) {
   const struct {
     std::vector<std::string> args;
-    bool valid;
-    bool anchors, blind, webmushra;
+    bool valid, anchors, webmushra;
     std::uint64_t seed;
   } rows[] = {
-      {{"--blind", "18446744073709551615"}, true, false, true, false, 18446744073709551615u},
-      {{"--blind=007", "--anch", "--web"}, true, true, true, true, 7},
-      {{"--anchors"}, true, true, false, false, 0},
-      {{"--blind", "18446744073709551616"}, false},
-      {{"--blind", "99999999999999999999"}, false},
-      {{"--blind", "+1"}, false},
-      {{"--blind", "1.0"}, false},
-      {{"--blind="}, false},
-      {{"--webmushra=yes"}, false},
-  };
+      {{"--blind", "18446744073709551615"}, true, false, false, 18446744073709551615u},
+      {{"--blind=007", "--web"}, true, false, true, 7},
+      {{"--anch", "--blind", "0"}, true, true, false, 0},
+      {{"--blind", "18446744073709551616"}, false}, {{"--blind", "+1"}, false}, {{"--blind", "1.0"}, false},
+      {{"--blind="}, false}, {{"--webmushra=yes"}, false}};
   for (const auto& r : rows) {
     std::vector<std::string> args{"eqalign-pack", "-o", "out", "a.wav", "b.wav"};
     args.insert(args.end(), r.args.begin(), r.args.end());
@@ -83,9 +77,9 @@ TEST(PackOptions, TheListeningTestOptions) {
     pack_options o;
     std::string error;
     EXPECT_EQ(parse_pack_options(static_cast<int>(argv.size()), argv.data(), o, error), r.valid) << r.args[0];
-    if (!r.valid) continue;
-    EXPECT_EQ(std::tie(o.anchors, o.blind, o.webmushra, o.seed), std::tie(r.anchors, r.blind, r.webmushra, r.seed))
-        << r.args[0];
+    if (r.valid) {
+      EXPECT_EQ(std::tie(o.blind, o.seed, o.anchors, o.webmushra), std::tie(r.valid, r.seed, r.anchors, r.webmushra));
+    }
   }
 }
 
