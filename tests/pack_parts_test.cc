@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "analysis/kernels.h"
 #include "output/output.h"
@@ -54,6 +55,32 @@ TEST(PackTime, RoundsToTheNearestFrameHalfUp) {
   EXPECT_EQ(frames_at(250'000, 2000), 1);
   EXPECT_EQ(frames_at(249'999, 2000), 0);
   EXPECT_EQ(frames_at(9'999'999'000'000'000, 0xFFFFFFFF), 42'949'668'655'032'705);
+}
+
+// The listening test's options as the command line gives them; a SEED is digits only, at most 2^64 - 1.
+TEST(PackOptions, TheListeningTestOptions) {
+  const struct {
+    std::vector<std::string> args;
+    bool valid, anchors, webmushra;
+    std::uint64_t seed;
+  } rows[] = {
+      {{"--blind", "18446744073709551615"}, true, false, false, 18446744073709551615u},
+      {{"--blind=007", "--web"}, true, false, true, 7},
+      {{"--anch", "--blind", "0"}, true, true, false, 0},
+      {{"--blind", "18446744073709551616"}, false}, {{"--blind", "+1"}, false}, {{"--blind", "1.0"}, false},
+      {{"--blind="}, false}, {{"--webmushra=yes"}, false}};
+  for (const auto& r : rows) {
+    std::vector<std::string> args{"eqalign-pack", "-o", "out", "a.wav", "b.wav"};
+    args.insert(args.end(), r.args.begin(), r.args.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    pack_options o;
+    std::string error;
+    EXPECT_EQ(parse_pack_options(static_cast<int>(argv.size()), argv.data(), o, error), r.valid) << r.args[0];
+    if (r.valid) {
+      EXPECT_EQ(std::tie(o.blind, o.seed, o.anchors, o.webmushra), std::tie(r.valid, r.seed, r.anchors, r.webmushra));
+    }
+  }
 }
 
 TEST(PackNames, TheFileNameCutAtItsFirstWavExtension) {

@@ -172,6 +172,8 @@ std::vector<pack_case> rows() {
      .has = "'1:60' is no TIME for --from"},
     {.label = "a_time_with_a_point_and_no_digits", .args = with({"--length=3."}), .status = 12,
      .has = "'3.' is no TIME for --length"},
+    {.label = "a_seed_with_a_sign", .args = with({"--blind", "-1"}), .status = 12,
+     .has = "eqalign-pack: '-1' is no SEED for --blind: give a whole number from 0 to 18446744073709551615.\n" "eqalign-pack "},
     {.label = "no_output_folder", .args = {"ref.wav", "b.wav"}, .status = 12, .has = "no output folder: give -o DIR.\neqalign-pack 1.1.0 (see"},
     {.label = "one_file", .args = {"-o", "out", "ref.wav"}, .status = 12, .has = "1 file was named."},
     {.label = "eleven_files", .args = eleven, .status = 12, .has = "11 files were named."},

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -5,6 +6,8 @@
 
 namespace {
 
+// Where the whole story is told; both come with every download.
+constexpr const char* DOCUMENTATION = "see README.md and the eqalign-pack manual page";
 constexpr std::uint64_t NS_PER_SECOND = 1'000'000'000;
 // Longest TIME and MS taken: 10^7 seconds, so that frames at any rate fit 64 bits.
 constexpr std::size_t MAX_SECOND_DIGITS = 7;
@@ -16,6 +19,20 @@ std::uint64_t number_of(const std::string& digits) {
   std::uint64_t n = 0;
   for (char c : digits) n = n * 10 + static_cast<std::uint64_t>(c - '0');
   return n;
+}
+
+// A decimal number of 64 bits: digits only, at most 2^64 - 1.
+bool parse_seed(const std::string& text, std::uint64_t& seed) {
+  constexpr std::uint64_t MAX = ~std::uint64_t{0};
+  if (!all_digits(text)) return false;
+  std::uint64_t n = 0;
+  for (char c : text) {
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (n > (MAX - digit) / 10) return false;
+    n = n * 10 + digit;
+  }
+  seed = n;
+  return true;
 }
 
 // "digits" or "digits.digits", at most `whole` digits before the point and
@@ -41,8 +58,9 @@ struct long_option {
   const char* name;
   bool takes_value;
 };
-constexpr long_option LONG_OPTIONS[] = {{"output", true}, {"from", true},  {"length", true}, {"fade", true},
-                                        {"format", true}, {"help", false}, {"version", false}};
+constexpr long_option LONG_OPTIONS[] = {{"output", true}, {"from", true},     {"length", true}, {"fade", true},
+                                        {"format", true}, {"anchors", false}, {"blind", true},  {"webmushra", false},
+                                        {"help", false},  {"version", false}};
 
 // The option whose name `given` is or begins, when only one does.
 const long_option* find_long(const std::string& given, std::string& error) {
@@ -78,6 +96,11 @@ bool take_value(const std::string& name, const std::string& value, pack_options&
     error = "'" + value + "' is no MS for --fade: give milliseconds (10, 2.5; 0 for none).";
     return false;
   }
+  if (name == "blind") {
+    o.blind = parse_seed(value, o.seed);
+    if (!o.blind) error = "'" + value + "' is no SEED for --blind: give a whole number from 0 to 18446744073709551615.";
+    return o.blind;
+  }
   if (value == "wav16" || value == "wav24" || value == "float") {
     o.format = value == "wav16" ? WAV_INT16 : value == "wav24" ? WAV_INT24 : WAV_FLOAT;
     return true;
@@ -87,6 +110,31 @@ bool take_value(const std::string& name, const std::string& value, pack_options&
 }
 
 }  // namespace
+
+void print_usage() {
+  std::printf("eqalign-pack %s (%s)\n", EQALIGN_VERSION, DOCUMENTATION);
+  std::fputs(
+      "Cuts one passage of an original and its decodes, aligned and level-matched\n"
+      "over that passage, into a new folder of WAV files for a listening test.\n\n"
+      "usage: eqalign-pack -o DIR [options] original.wav decode.wav [decode.wav ...]\n"
+      "  -o, --output DIR   the folder to write; it must not exist yet\n"
+      "      --from TIME    where the passage starts in the original: seconds (80,\n"
+      "                     80.5) or m:ss (1:20.5); default: where every file has sound\n"
+      "      --length TIME  the passage's length; default: to the end of the shortest file\n"
+      "      --fade MS      fade-in and fade-out in milliseconds (default 10; 0: none)\n"
+      "      --format F     wav16 (default), wav24 or float\n"
+      "      --anchors      also anchor35.wav and anchor70.wav: the original low-passed\n"
+      "                     at 3.5 and 7 kHz, the anchors of a MUSHRA test\n"
+      "      --blind SEED   names the decodes and anchors C1.wav, C2.wav, ... in an order\n"
+      "                     shuffled by SEED (0 to 18446744073709551615), and writes\n"
+      "                     which is which to DIR.key.csv beside the folder\n"
+      "      --webmushra    also DIR/webmushra.yaml, a webMUSHRA test of the folder\n"
+      "                     (at most 12 s and 12 stimuli)\n"
+      "  -h, --help         this text\n"
+      "      --version      the version\n"
+      "  --                 ends the options: what follows are files\n",
+      stdout);
+}
 
 bool parse_time(const std::string& text, std::uint64_t& ns) {
   const std::size_t colon = text.find(':');
@@ -103,7 +151,8 @@ bool parse_time(const std::string& text, std::uint64_t& ns) {
 }
 
 std::int64_t frames_at(std::uint64_t ns, std::uint32_t rate) {
-  return static_cast<std::int64_t>(ns / NS_PER_SECOND * rate + (ns % NS_PER_SECOND * rate + NS_PER_SECOND / 2) / NS_PER_SECOND);
+  return static_cast<std::int64_t>(ns / NS_PER_SECOND * rate +
+                                   (ns % NS_PER_SECOND * rate + NS_PER_SECOND / 2) / NS_PER_SECOND);
 }
 
 bool parse_pack_options(int argc, char** argv, pack_options& o, std::string& error) {
@@ -121,7 +170,8 @@ bool parse_pack_options(int argc, char** argv, pack_options& o, std::string& err
     }
     if (arg[1] == '-') {
       const std::size_t equals = arg.find('=');
-      const long_option* option = find_long(arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2), error);
+      const long_option* option =
+          find_long(arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2), error);
       if (option == nullptr) return false;
       const std::string name = option->name;
       if (!option->takes_value) {
@@ -129,7 +179,11 @@ bool parse_pack_options(int argc, char** argv, pack_options& o, std::string& err
           error = "option '--" + name + "' takes no value.";
           return false;
         }
-        (name == "help" ? o.help : o.version) = true;
+        bool& flag = name == "help"      ? o.help
+                     : name == "version" ? o.version
+                     : name == "anchors" ? o.anchors
+                                         : o.webmushra;
+        flag = true;
         continue;
       }
       if (equals == std::string::npos && i + 1 == argc) {

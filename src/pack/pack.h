@@ -18,6 +18,13 @@ struct pack_options {
   std::uint64_t length = 0;
   std::uint64_t fade = 10'000'000;
   wav_format format = WAV_INT16;
+  // The two low-passed references of a MUSHRA test, anchor35.wav and anchor70.wav.
+  bool anchors = false;
+  // Names that do not give a decode away, shuffled by the seed, and the key beside the folder.
+  bool blind = false;
+  std::uint64_t seed = 0;
+  // A webMUSHRA configuration in the folder.
+  bool webmushra = false;
   bool help = false;
   bool version = false;
   std::vector<std::string> files;
@@ -34,6 +41,9 @@ std::int64_t frames_at(std::uint64_t ns, std::uint32_t rate);
 // anywhere, long ones abbreviated while unambiguous, "--" ending them. On a
 // fault, returns false with `error` saying what is wrong.
 bool parse_pack_options(int argc, char** argv, pack_options& options, std::string& error);
+
+// The version line and the options, on standard output.
+void print_usage();
 
 // Runs eqalign-pack on the command line with the MAX_FILES slots of `slots`.
 // Streams of a run that ends early are left open, as the process exit closes

@@ -15,32 +15,12 @@
 
 namespace {
 
-// Where the whole story is told; both come with every download.
-constexpr const char* DOCUMENTATION = "see README.md and the eqalign-pack manual page";
 // The loudest sample of any file stays 1 dB below full scale: 10^(-1/20).
 constexpr double PEAK_LIMIT = 0.891;
 // Measurements of a passage whose start or end follows the lags found.
 constexpr int MAX_MEASUREMENTS = 3;
 // The report's name in the folder.
 constexpr const char* REPORT_NAME = "report.txt";
-
-void print_usage() {
-  std::printf("eqalign-pack %s (%s)\n", EQALIGN_VERSION, DOCUMENTATION);
-  std::fputs(
-      "Cuts one passage of an original and its decodes, aligned and level-matched\n"
-      "over that passage, into a new folder of WAV files for a listening test.\n\n"
-      "usage: eqalign-pack -o DIR [options] original.wav decode.wav [decode.wav ...]\n"
-      "  -o, --output DIR   the folder to write; it must not exist yet\n"
-      "      --from TIME    where the passage starts in the original: seconds (80,\n"
-      "                     80.5) or m:ss (1:20.5); default: where every file has sound\n"
-      "      --length TIME  the passage's length; default: to the end of the shortest file\n"
-      "      --fade MS      fade-in and fade-out in milliseconds (default 10; 0: none)\n"
-      "      --format F     wav16 (default), wav24 or float\n"
-      "  -h, --help         this text\n"
-      "      --version      the version\n"
-      "  --                 ends the options: what follows are files\n",
-      stdout);
-}
 
 struct pack_run {
   track_slot* slots;

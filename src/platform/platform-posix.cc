@@ -264,6 +264,25 @@ bool rename_folder(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool rename_folder_with_file(const std::string& folder_from, const std::string& folder_to, const std::string& file_from,
+                             const std::string& file_to) {
+  const interrupts_blocked blocked;
+  if (!rename_unless_taken(folder_from, folder_to)) {
+    record_failure();
+    return false;
+  }
+  if (!rename_unless_taken(file_from, file_to)) {
+    record_failure();
+    // Back to the temporary's name, which nothing else takes: an interrupt
+    // or the run's clean-up finds its files where they were made.
+    rename(folder_to.c_str(), folder_from.c_str());
+    return false;
+  }
+  forget_temporaries_in(folder_from);
+  forget_temporary(file_from);
+  return true;
+}
+
 bool flush_folder_to_disk(const std::string& folder) {
   const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {

@@ -296,6 +296,30 @@ bool rename_folder(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool rename_folder_with_file(const std::string& folder_from, const std::string& folder_to, const std::string& file_from,
+                             const std::string& file_to) {
+  const std::wstring folder = wide(folder_from);
+  const std::wstring folder_there = wide(folder_to);
+  const std::wstring file = wide(file_from);
+  const std::wstring file_there = wide(file_to);
+  const locked guard;
+  // Without MOVEFILE_REPLACE_EXISTING a move fails when its new name exists.
+  if (MoveFileExW(folder.c_str(), folder_there.c_str(), 0) == 0) {
+    record_failure();
+    return false;
+  }
+  if (MoveFileExW(file.c_str(), file_there.c_str(), 0) == 0) {
+    record_failure();
+    // Back to the temporary's name, which nothing else takes: an interrupt
+    // or the run's clean-up finds its files where they were made.
+    MoveFileExW(folder_there.c_str(), folder.c_str(), 0);
+    return false;
+  }
+  forget_temporaries_in(folder_from);
+  forget_temporary(file_from);
+  return true;
+}
+
 // NTFS journals its folders' entries; a folder cannot be flushed without
 // the rights of a backup program.
 bool flush_folder_to_disk(const std::string&) { return true; }

@@ -100,6 +100,13 @@ bool remove_folder(const std::string& name);
 // Moves the folder `from` to `to` in one step, failing when anything stands
 // at `to`; nothing in it is a temporary any more.
 bool rename_folder(const std::string& from, const std::string& to);
+// Moves the folder `folder_from` to `folder_to` and the file `file_from` (a
+// temporary, closed) to `file_to`, each failing when anything stands at its
+// new name: both, or neither, the folder moved back when the file cannot
+// follow it. An interrupt waits until it is done; then nothing moved is a
+// temporary any more.
+bool rename_folder_with_file(const std::string& folder_from, const std::string& folder_to, const std::string& file_from,
+                             const std::string& file_to);
 // Flushes a folder's entries to the disk, so that the names in it survive a
 // power loss.
 bool flush_folder_to_disk(const std::string& folder);
