@@ -143,6 +143,12 @@ void run_and_check(const pack_case& r) {
     EXPECT_EQ(names_in(dir.path / "out"), outputs);
     EXPECT_EQ(read_bytes(dir / "out/report.txt"), bytes(result.out.begin(), result.out.end()));
     expected.insert("out");
+    // A blind test's key beside the folder, never without it.
+    if (std::find(r.args.begin(), r.args.end(), "--blind") != r.args.end()) {
+      const bytes key = read_bytes(dir / "out.key.csv");
+      EXPECT_TRUE(std::string(key.begin(), key.end()).starts_with("name,input,delay,gain_db\n"));
+      expected.insert("out.key.csv");
+    }
   }
   // No temporary, and a folder only from a complete run or from before it.
   EXPECT_EQ(names_in(dir.path), expected);
@@ -235,6 +241,14 @@ std::vector<pack_case> rows() {
     {.label = "a_file_named_like_an_option", .inputs = {{"-x.wav", take(5)}},
      .args = {"ref.wav", "--output=out", "--fade=2.5", "--", "-x.wav"}, .made = {"reference.wav", "-x.wav"}},
     {.label = "a_joined_output", .inputs = {{"b.wav", take(5)}}, .args = {"-oout", "ref.wav", "b.wav"}, .made = B_MADE},
+    {.label = "a_blind_test_with_anchors_and_a_page", .inputs = {{"b.wav", take(5)}},
+     .args = with({"--anchors", "--blind", "7", "--webmushra", "--length", "5"}),
+     .has = "b.wav: lag 5, gain -0.000 dB", .made = {"reference.wav", "C1.wav", "C2.wav", "C3.wav", "webmushra.yaml"}},
+    {.label = "a_key_that_exists", .inputs = {{"b.wav", take(3)}, {"out.key.csv", {'k'}}}, .args = with({"--blind", "1"}),
+     .status = 9, .has = "The key file exists already : out.key.csv."},
+    {.label = "a_decode_named_like_an_anchor", .inputs = {{"anchor70.32b.wav", take(3)}},
+     .args = {"-o", "out", "--anchors", "ref.wav", "anchor70.32b.wav"}, .status = 9,
+     .has = "The output of anchor70.32b.wav would be anchor70.wav, an anchor's; rename the decode."},
     {.label = "nine_decodes_of_every_size", .inputs = nine, .args = ten, .has = "Packed 10 files into out.\n",
      .made = {"reference.wav", "d1.wav", "d2.wav", "d3.wav", "d4.wav", "d5.wav", "d6.wav", "d7.wav", "d8.wav", "d9.wav"}},
   };

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/analysis.h"
@@ -36,6 +37,12 @@ struct pack_run {
   std::string report;
   // What the whole-file check found of each decode.
   whole_file_result check;
+  // The anchors' runs of the filter, and their peaks (--anchors).
+  std::vector<anchor_run> anchors;
+  std::vector<double> anchor_peaks;
+  // Under --blind: the key's name beside the folder, and its stimuli's order.
+  std::string key;
+  std::vector<int> order;
 };
 
 enum rounding { NEAREST, DOWN, UP };
@@ -254,22 +261,29 @@ run_status measure(pack_run& r, std::int64_t& from, std::int64_t& length, std::v
   return check_fit(r, lags, from, length);
 }
 
-// The report: the passage, each file, and the common scale.
+// The report: the passage, each file, and the common scale. Under --blind
+// no output name is given: which C-name is which goes to the key alone.
 void say_measurements(pack_run& r, std::int64_t from, std::int64_t length, const std::vector<passage_result>& m,
                       double scale) {
   const std::uint32_t rate = r.slots[0].t.sample_rate;
+  const bool blind = r.options.blind;
+  const auto shown = [&](std::size_t i) { return blind ? std::string() : " -> " + r.names[i]; };
   say("Passage: start %s (frame %lld), length %lld frames (%s)\n", clock_of(from, rate).c_str(),
       static_cast<long long>(from), static_cast<long long>(length), clock_of(length, rate).c_str());
-  say("%s -> %s: lag 0, gain 0.000 dB, peak %.3f dBFS\n", r.slots[0].path.c_str(), r.names[0].c_str(),
+  say("%s%s: lag 0, gain 0.000 dB, peak %.3f dBFS\n", r.slots[0].path.c_str(), shown(0).c_str(),
       decibels(m[0].peak * scale));
   for (int i = 1; i < r.wav_num; ++i) {
     const passage_result& p = m[static_cast<std::size_t>(i)];
     const track& t = r.slots[i].t;
     char first_second[48] = "";
     if (p.lag != t.delay) std::snprintf(first_second, sizeof first_second, " (first second %d)", static_cast<int>(t.delay));
-    say("%s -> %s: lag %lld%s, gain %.3f dB (%+.3f dB against the first second), score %.4f, peak %.3f dBFS\n",
-        r.slots[i].path.c_str(), r.names[static_cast<std::size_t>(i)].c_str(), static_cast<long long>(p.lag),
+    say("%s%s: lag %lld%s, gain %.3f dB (%+.3f dB against the first second), score %.4f, peak %.3f dBFS\n",
+        r.slots[i].path.c_str(), shown(static_cast<std::size_t>(i)).c_str(), static_cast<long long>(p.lag),
         first_second, decibels(p.gain), decibels(p.gain) - decibels(t.gain), p.score, decibels(p.peak * p.gain * scale));
+  }
+  for (std::size_t k = 0; k < r.anchors.size(); ++k) {
+    say("%s%s: the original low-passed at %.1f kHz, peak %.3f dBFS\n", k == 0 ? ANCHOR35_NAME : ANCHOR70_NAME,
+        shown(static_cast<std::size_t>(r.wav_num) + k).c_str(), ANCHOR_CUTOFFS[k] / 1000, decibels(r.anchor_peaks[k] * scale));
   }
   say("Scale: %.3f dB\n", decibels(scale));
 }
@@ -286,30 +300,79 @@ constexpr const char* CHECK_CSV_NAME = "check.csv";
 constexpr const char* CHECK_SVG_NAME = "check.svg";
 
 // What check.csv and check.svg show of the whole-file check: each decode it
-// measured, named by its output name without ".wav".
+// measured, named by its output name without ".wav" (its C-name under --blind).
 check_drawing drawing_of(const pack_run& r, std::int64_t from, std::int64_t length) {
   check_drawing d{&r.check, {}, {}, r.slots[0].t.sample_rate, r.slots[0].t.frames, from, length};
   for (int i = 0; i < r.wav_num; ++i) {
     const std::string& name = r.names[static_cast<std::size_t>(i)];
     d.names.push_back(name.substr(0, name.size() - 4));
-    d.delays.push_back(r.slots[i].t.delay);
+    // Under --blind the delays would tell which C-name is which input.
+    if (!r.options.blind) d.delays.push_back(r.slots[i].t.delay);
   }
   return d;
+}
+
+// The stimuli of the test, in the order the page and the key list them:
+// the decodes, then the anchors; under --blind in C order.
+std::vector<std::size_t> stimuli_order(const pack_run& r) {
+  std::vector<std::size_t> stimuli;
+  const std::size_t count = r.names.size() - 1;
+  for (std::size_t k = 0; k < count; ++k)
+    stimuli.push_back(1 + (r.order.empty() ? k : static_cast<std::size_t>(r.order[k])));
+  return stimuli;
+}
+
+// The key of a blind test: each C-name's input, lag and gain.
+std::string key_of(const pack_run& r, const std::vector<std::int64_t>& lags, const std::vector<passage_result>& m) {
+  std::vector<key_entry> entries;
+  for (int i = 1; i < r.wav_num; ++i)
+    entries.push_back({r.slots[i].path, lags[static_cast<std::size_t>(i)], m[static_cast<std::size_t>(i)].gain});
+  for (std::size_t k = 0; k < r.anchors.size(); ++k) entries.push_back({k == 0 ? ANCHOR35_NAME : ANCHOR70_NAME, 0, 1.0});
+  return key_text(entries, r.order);
+}
+
+// The texts beside the WAV files, each under its name: the check as a table
+// and drawn, the webMUSHRA page, and the report.
+std::vector<std::pair<std::string, std::string>> texts_of(const pack_run& r, std::int64_t from, std::int64_t length,
+                                                          const std::string& done) {
+  const check_drawing drawing = drawing_of(r, from, length);
+  std::vector<std::pair<std::string, std::string>> texts = {{CHECK_CSV_NAME, check_csv(drawing)},
+                                                            {CHECK_SVG_NAME, check_svg(drawing)}};
+  if (r.options.webmushra) {
+    webmushra_test test{r.folder, r.names[0], {}, r.options.anchors};
+    for (std::size_t i : stimuli_order(r)) test.stimuli.push_back(r.names[i]);
+    texts.emplace_back(WEBMUSHRA_NAME, webmushra_yaml(test));
+  }
+  texts.emplace_back(REPORT_NAME, r.report + done);
+  return texts;
+}
+
+// Writes the key into a temporary beside the folder, on the disk and closed.
+run_status write_key(pack_run& r, const std::string& text) {
+  std::string temporary;
+  std::FILE* out = create_temporary(r.key, temporary);
+  if (out == nullptr) return cannot_write(r.key);
+  r.made.push_back(temporary);
+  const bool written = write_text(text, out) && flush_to_disk(out);
+  const bool closed = std::fclose(out) == 0;
+  if (written && !closed) record_failure();
+  return written && closed ? STATUS_OK : cannot_write(r.key);
 }
 
 // Writes every output and the report into the temporary folder, then flushes
 // them to the disk: each file's flush starts as soon as it is written and
 // runs while the next is, and the run waits for all at the end. Returns the
-// files still open in `open`.
+// files still open in `open`. The folder, and under --blind the key beside
+// it, are then moved into place together.
 run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, const std::vector<std::int64_t>& lags,
                        const std::vector<passage_result>& m, double scale, std::vector<std::FILE*>& open) {
-  const std::int64_t fade = frames_at(r.options.fade, r.slots[0].t.sample_rate);
+  const std::uint32_t rate = r.slots[0].t.sample_rate;
+  const std::int64_t fade = frames_at(r.options.fade, rate);
+  std::string done = "Packed " + std::to_string(r.names.size()) + " files into " + r.folder;
+  done += r.options.blind ? ", their key into " + r.key + ".\n" : ".\n";
   std::vector<std::string> names = r.names;
-  const std::string done = "Packed " + std::to_string(r.wav_num) + " files into " + r.folder + ".\n";
-  // After the WAV files, the texts, each under its name.
-  const check_drawing drawing = drawing_of(r, from, length);
-  const std::string texts[] = {check_csv(drawing), check_svg(drawing), r.report + done};
-  for (const char* name : {CHECK_CSV_NAME, CHECK_SVG_NAME, REPORT_NAME}) names.push_back(name);
+  const auto texts = texts_of(r, from, length, done);
+  for (const auto& t : texts) names.push_back(t.first);
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string shown = r.folder + "/" + names[i];
     std::FILE* out = create_file_in(r.temporary + "/" + names[i]);
@@ -317,13 +380,21 @@ run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, cons
     r.made.push_back(r.temporary + "/" + names[i]);
     open.push_back(out);
     if (i >= r.names.size()) {
-      if (!write_text(texts[i - r.names.size()], out)) return cannot_write(shown);
+      if (!write_text(texts[i - r.names.size()].second, out)) return cannot_write(shown);
       continue;
     }
-    const passage_output p{from + lags[i], length, m[i].gain, scale, fade, r.options.format};
     bool read_failed = false;
-    if (!write_passage(r.slots[i], p, out, read_failed))
-      return read_failed ? cannot_read(r, static_cast<int>(i)) : cannot_write(shown);
+    bool written = false;
+    if (i < static_cast<std::size_t>(r.wav_num)) {
+      const passage_output p{from + lags[i], length, m[i].gain, scale, fade, r.options.format};
+      written = write_passage(r.slots[i], p, out, read_failed);
+    } else {
+      // An anchor keeps the original's time and level.
+      const passage_output p{0, length, 1.0, scale, fade, r.options.format};
+      written = write_generated(anchor_frames, &r.anchors[i - static_cast<std::size_t>(r.wav_num)], rate, p, out,
+                                read_failed);
+    }
+    if (!written) return read_failed ? cannot_read(r, 0) : cannot_write(shown);
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
     const bool flushed = flush_to_disk(open[i]);
@@ -333,13 +404,19 @@ run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, cons
     if (!flushed || !closed) return cannot_write(r.folder + "/" + names[i]);
   }
   if (!flush_folder_to_disk(r.temporary)) return cannot_write(r.folder);
-  if (!rename_folder(r.temporary, r.folder)) {
+  if (r.options.blind) {
+    const run_status status = write_key(r, key_of(r, lags, m));
+    if (status != STATUS_OK) return status;
+  }
+  const bool moved = r.options.blind ? rename_folder_with_file(r.temporary, r.folder, r.made.back(), r.key)
+                                     : rename_folder(r.temporary, r.folder);
+  if (!moved) {
     say("Cannot move the folder into place : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason());
     return STATUS_OUTPUT_FAILED;
   }
   r.made.clear();
   r.temporary.clear();
-  // The new name survives a power loss once its parent folder is flushed.
+  // The new names survive a power loss once their parent folder is flushed.
   flush_folder_to_disk(r.folder.substr(0, folder_length(r.folder)));
   std::fputs(done.c_str(), stdout);
   return STATUS_OK;
@@ -356,21 +433,69 @@ run_status write_all(pack_run& r, std::int64_t from, std::int64_t length, const 
   return status;
 }
 
+// Refuses, with its line, a decode whose output would be an anchor's.
+run_status refuse_anchor_names(const pack_run& r) {
+  for (std::size_t i = 1; i < r.names.size(); ++i) {
+    for (const char* anchor : ANCHOR_NAMES) {
+      if (r.names[i] == anchor) {
+        say("The output of %s would be %s, an anchor's; rename the decode.\n", r.options.files[i].c_str(), anchor);
+        return STATUS_OUTPUT_FAILED;
+      }
+    }
+  }
+  return STATUS_OK;
+}
+
+// The anchors of the passage and their peaks; the WAV outputs' names, under
+// --blind shuffled into C-names.
+run_status make_stimuli(pack_run& r, std::int64_t from, std::int64_t length) {
+  if (r.options.anchors) {
+    r.anchors.resize(ANCHOR_COUNT);
+    r.anchor_peaks.assign(ANCHOR_COUNT, 0.0);
+    for (int k = 0; k < ANCHOR_COUNT; ++k) {
+      const auto n = static_cast<std::size_t>(k);
+      if (!start_anchor(r.anchors[n], r.slots[0], from, length, ANCHOR_CUTOFFS[k], r.anchor_peaks[n]))
+        return cannot_read(r, 0);
+      r.names.push_back(ANCHOR_NAMES[k]);
+    }
+  }
+  if (r.options.blind) {
+    const int count = static_cast<int>(r.names.size()) - 1;
+    r.order = blind_order(r.options.seed, count);
+    for (int k = 0; k < count; ++k) r.names[1 + static_cast<std::size_t>(r.order[static_cast<std::size_t>(k)])] = blind_name(k);
+  }
+  return STATUS_OK;
+}
+
 // Everything after the temporary folder is made.
 run_status pack_into_temporary(pack_run& r) {
   run_values values;
   run_status status = analyse(r, values);
   if (status == STATUS_OK) status = refuse_findings(r);
   if (status != STATUS_OK) return status;
+  const std::uint32_t rate = r.slots[0].t.sample_rate;
+  if (r.options.anchors && !anchors_fit(rate)) {
+    say("%s", anchor_refusal(rate).c_str());
+    return STATUS_BAD_COMMAND_LINE;
+  }
   std::int64_t from = 0;
   std::int64_t length = 0;
   std::vector<std::int64_t> lags;
   std::vector<passage_result> measured;
   status = measure(r, from, length, lags, measured);
   if (status != STATUS_OK) return status;
+  const int stimuli = r.wav_num - 1 + (r.options.anchors ? ANCHOR_COUNT : 0);
+  const std::string refused = r.options.webmushra ? webmushra_refusal(length, rate, stimuli) : std::string();
+  if (!refused.empty()) {
+    say("%s", refused.c_str());
+    return STATUS_BAD_COMMAND_LINE;
+  }
+  status = make_stimuli(r, from, length);
+  if (status != STATUS_OK) return status;
   double peak = measured[0].peak;
   for (int i = 1; i < r.wav_num; ++i)
     peak = std::max(peak, measured[static_cast<std::size_t>(i)].peak * measured[static_cast<std::size_t>(i)].gain);
+  for (double p : r.anchor_peaks) peak = std::max(peak, p);
   const double scale = peak > PEAK_LIMIT ? PEAK_LIMIT / peak : 1.0;
   say_measurements(r, from, length, measured, scale);
   return write_all(r, from, length, lags, measured, scale);
@@ -400,7 +525,7 @@ run_status run_pack(track_slot* slots, int argc, char** argv) {
     std::printf("eqalign-pack %s\n", EQALIGN_VERSION);
     return STATUS_OK;
   }
-  pack_run r{slots, static_cast<int>(options.files.size()), options, {}, options.output, {}, {}, {}, {}};
+  pack_run r{slots, static_cast<int>(options.files.size()), options, {}, options.output, {}, {}, {}, {}, {}, {}, {}, {}};
   // "out/" names the folder "out", which the temporary folder stands beside.
   while (r.folder.size() > 1 && (r.folder.back() == '/' || r.folder.back() == '\\') &&
          folder_length(r.folder) == r.folder.size())
@@ -412,7 +537,16 @@ run_status run_pack(track_slot* slots, int argc, char** argv) {
     say("The output folder exists already : %s.\n", r.folder.c_str());
     return STATUS_OUTPUT_FAILED;
   }
+  if (options.blind) {
+    r.key = key_name(r.folder);
+    const std::string taken = key_taken(r.key);
+    if (!taken.empty()) {
+      say("%s", taken.c_str());
+      return STATUS_OUTPUT_FAILED;
+    }
+  }
   run_status status = check_pack_names(options.files, r.names);
+  if (status == STATUS_OK && options.anchors && !options.blind) status = refuse_anchor_names(r);
   if (status != STATUS_OK) return status;
   if (!create_temporary_folder(r.folder, r.temporary)) {
     say("Output path is not available.\nIn file : %s.\nReason : %s.\n", r.folder.c_str(), failure_reason());

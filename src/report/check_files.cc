@@ -312,7 +312,8 @@ std::string check_svg(const check_drawing& d) {
            y - 4, LEGEND_LEFT + 20, y - 4, colour);
     append(out, "<text x=\"%.1f\" y=\"%.1f\">", LEGEND_LEFT + 26, y);
     out += xml_text(name_of(d, s), LEGEND_BYTES);
-    append(out, " (delay %d)</text>\n", static_cast<int>(d.delays[static_cast<std::size_t>(s.track)]));
+    if (!d.delays.empty()) append(out, " (delay %d)", static_cast<int>(d.delays[static_cast<std::size_t>(s.track)]));
+    out += "</text>\n";
   }
   // What the marks mean, below the names.
   const double keys = LAG_TOP + 30 + 18 * static_cast<double>(d.check->decodes.size());

@@ -29,7 +29,8 @@ void print_search_report(const track_slot* slots, int wav_num, const run_values&
 void print_whole_file_notes(const whole_file_result& r, std::uint32_t rate);
 
 // What check.csv and check.svg show: the check, and by track the name shown
-// and the delay; the reference's rate and length, and the passage, in
+// and the delay (none: not shown, as a blind test's report gives the lags of
+// the inputs); the reference's rate and length, and the passage, in
 // reference frames.
 struct check_drawing {
   const whole_file_result* check = nullptr;
