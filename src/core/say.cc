@@ -1,6 +1,5 @@
 #include "core/say.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -11,29 +10,18 @@ std::string* kept = nullptr;
 
 }  // namespace
 
-void say(const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
+void say_text(const std::string& text) {
   if (!plain) {
-    std::vprintf(format, args);
-    va_end(args);
+    std::fwrite(text.data(), 1, text.size(), stdout);
     return;
   }
-  std::va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, format, args);
-  va_end(args);
-  std::string text(static_cast<std::size_t>(n > 0 ? n : 0) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, again);
-  va_end(again);
-  text.pop_back();
   std::string lines;
   lines.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
     lines += text[i];
   }
-  std::fputs(lines.c_str(), stdout);
+  std::fwrite(lines.data(), 1, lines.size(), stdout);
   if (kept != nullptr) *kept += lines;
 }
 

@@ -3,16 +3,23 @@
 // prints is also kept for the report in its folder. Components write "\r\n".
 #pragma once
 
+#include <cstdio>
 #include <string>
 
-#ifdef __MINGW_PRINTF_FORMAT
-#define SAY_FORMAT __MINGW_PRINTF_FORMAT
-#else
-#define SAY_FORMAT printf
-#endif
+// Prints `text` through the line ends chosen.
+void say_text(const std::string& text);
 
-// Prints as printf does, through the line ends chosen.
-void say(const char* format, ...) __attribute__((format(SAY_FORMAT, 1, 2)));
+// Prints as printf does, through the line ends chosen. Every call gives the
+// format at least one argument ("%s" for a text alone).
+template <class... Args>
+void say(const char* format, const Args&... args) {
+  static_assert(sizeof...(Args) > 0, "a format with no argument is said as say(\"%s\", text)");
+  const int n = std::snprintf(nullptr, 0, format, args...);
+  std::string text(static_cast<std::size_t>(n > 0 ? n : 0) + 1, '\0');
+  std::snprintf(text.data(), text.size(), format, args...);
+  text.pop_back();
+  say_text(text);
+}
 
 // From now on every "\r\n" printed is "\n", and everything printed is also
 // appended to `copy` (none when null). Set once, before a run prints.

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -37,8 +38,8 @@ std::string csv_field(const std::string& text) {
 }  // namespace
 
 std::vector<int> blind_order(std::uint64_t seed, int count) {
-  std::vector<int> order;
-  for (int i = 0; i < count; ++i) order.push_back(i);
+  std::vector<int> order(static_cast<std::size_t>(std::max(count, 0)));
+  for (int i = 0; i < count; ++i) order[static_cast<std::size_t>(i)] = i;
   for (int i = count - 1; i >= 1; --i) {
     const auto j = static_cast<int>(next(seed) % static_cast<std::uint64_t>(i + 1));
     std::swap(order[static_cast<std::size_t>(i)], order[static_cast<std::size_t>(j)]);

@@ -37,7 +37,10 @@ std::string quoted(const std::string& text) {
 // or (as browsers do) a slash are escaped.
 std::string url_of(const std::string& folder, const std::string& file) {
   std::string url = AUDIO_FOLDER;
-  for (char c : folder + "/" + file) {
+  std::string path = folder;
+  path += '/';
+  path += file;
+  for (char c : path) {
     if (c == '%' || c == '#' || c == '?' || c == '\\') {
       url += c == '%' ? "%25" : c == '#' ? "%23" : c == '?' ? "%3F" : "%5C";
     } else {

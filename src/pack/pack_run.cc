@@ -281,9 +281,12 @@ void say_measurements(pack_run& r, std::int64_t from, std::int64_t length, const
         r.slots[i].path.c_str(), shown(static_cast<std::size_t>(i)).c_str(), static_cast<long long>(p.lag),
         first_second, decibels(p.gain), decibels(p.gain) - decibels(t.gain), p.score, decibels(p.peak * p.gain * scale));
   }
-  for (std::size_t k = 0; k < r.anchors.size(); ++k) {
+  const int anchors = r.anchors.empty() ? 0 : ANCHOR_COUNT;
+  for (int k = 0; k < anchors; ++k) {
+    const auto n = static_cast<std::size_t>(k);
     say("%s%s: the original low-passed at %.1f kHz, peak %.3f dBFS\n", k == 0 ? ANCHOR35_NAME : ANCHOR70_NAME,
-        shown(static_cast<std::size_t>(r.wav_num) + k).c_str(), ANCHOR_CUTOFFS[k] / 1000, decibels(r.anchor_peaks[k] * scale));
+        shown(static_cast<std::size_t>(r.wav_num) + n).c_str(), ANCHOR_CUTOFFS[k] / 1000,
+        decibels(r.anchor_peaks[n] * scale));
   }
   say("Scale: %.3f dB\n", decibels(scale));
 }
