@@ -12,7 +12,7 @@
 // Prints "Not enough memory." and returns STATUS_NO_MEMORY, for an
 // allocation whose failure a status tells.
 inline run_status not_enough_memory() {
-  say("%s", "Not enough memory.\r\n");
+  say_text("Not enough memory.\r\n");
   return STATUS_NO_MEMORY;
 }
 

@@ -1,6 +1,7 @@
 #include "core/say.h"
 
 #include <cstdio>
+#include <new>
 #include <string>
 
 namespace {
@@ -8,21 +9,32 @@ namespace {
 bool plain = false;
 std::string* kept = nullptr;
 
+// Prints a run of bytes that holds no line end to change, and keeps it.
+void put(const char* text, std::size_t size) {
+  std::fwrite(text, 1, size, stdout);
+  if (kept == nullptr) return;
+  try {
+    kept->append(text, size);
+  } catch (const std::bad_alloc&) {
+    // A report that cannot be kept is never written: the run ends with status 10.
+  }
+}
+
 }  // namespace
 
-void say_text(const std::string& text) {
+void say_text(const char* text, std::size_t size) {
   if (!plain) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fwrite(text, 1, size, stdout);
     return;
   }
-  std::string lines;
-  lines.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    lines += text[i];
+  std::size_t from = 0;
+  for (std::size_t i = 0; i + 1 < size; ++i) {
+    if (text[i] == '\r' && text[i + 1] == '\n') {
+      put(text + from, i - from);
+      from = i + 1;
+    }
   }
-  std::fwrite(lines.data(), 1, lines.size(), stdout);
-  if (kept != nullptr) *kept += lines;
+  put(text + from, size - from);
 }
 
 void say_plain_lines(std::string* copy) {

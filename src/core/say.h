@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <string>
 
-// Prints `text` through the line ends chosen.
-void say_text(const std::string& text);
+// Prints `size` bytes of `text` through the line ends chosen. Allocates
+// nothing but the report's copy, which it drops when memory runs out, so
+// that the end of a run that ran out of memory can still be told.
+void say_text(const char* text, std::size_t size);
+inline void say_text(const char* text) { say_text(text, std::char_traits<char>::length(text)); }
 
 // Prints as printf does, through the line ends chosen. Every call gives the
 // format at least one argument ("%s" for a text alone).
@@ -17,8 +20,7 @@ void say(const char* format, const Args&... args) {
   const int n = std::snprintf(nullptr, 0, format, args...);
   std::string text(static_cast<std::size_t>(n > 0 ? n : 0) + 1, '\0');
   std::snprintf(text.data(), text.size(), format, args...);
-  text.pop_back();
-  say_text(text);
+  say_text(text.data(), text.size() - 1);
 }
 
 // From now on every "\r\n" printed is "\n", and everything printed is also
