@@ -47,6 +47,8 @@ bytes wav_of(const sound& v, int size = 0) {
 
 bytes take(int delay, double gain = 1.0, int size = 0) { return wav_of(take_values(delay, gain), size); }
 
+bytes at_rate(const sound& v, std::uint32_t rate) { return wav_bytes({.format_tag = 3, .rate = rate, .data = as_float_frames(v)}); }
+
 // A decode that lost `drop` frames at its frame `at`, as a decoder that drops a block: later frames come
 // early by as many, and it ends in silence.
 bytes slipped(int delay, int at, int drop) {
@@ -249,6 +251,10 @@ std::vector<pack_case> rows() {
     {.label = "a_decode_named_like_an_anchor", .inputs = {{"anchor70.32b.wav", take(3)}},
      .args = {"-o", "out", "--anchors", "ref.wav", "anchor70.32b.wav"}, .status = 9,
      .has = "The output of anchor70.32b.wav would be anchor70.wav, an anchor's; rename the decode."},
+    // At 14000 Hz the 7 kHz anchor would be the whole band.
+    {.label = "anchors_at_a_low_rate", .inputs = {{"ref.wav", at_rate(take_values(0), 14000)}, {"b.wav", at_rate(take_values(3), 14000)}},
+     .args = with({"--anchors"}), .status = 12,
+     .has = "--anchors needs a rate above 14000 Hz for its 7000 Hz anchor; the files are at 14000 Hz.\n"},
     {.label = "nine_decodes_of_every_size", .inputs = nine, .args = ten, .has = "Packed 10 files into out.\n",
      .made = {"reference.wav", "d1.wav", "d2.wav", "d3.wav", "d4.wav", "d5.wav", "d6.wav", "d7.wav", "d8.wav", "d9.wav"}},
   };

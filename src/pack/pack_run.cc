@@ -478,7 +478,7 @@ run_status pack_into_temporary(pack_run& r) {
   if (status != STATUS_OK) return status;
   const std::uint32_t rate = r.slots[0].t.sample_rate;
   if (r.options.anchors && !anchors_fit(rate)) {
-    say("%s", anchor_refusal(rate).c_str());
+    say("%s\n", anchor_refusal(rate).c_str());
     return STATUS_BAD_COMMAND_LINE;
   }
   std::int64_t from = 0;
