@@ -8,6 +8,7 @@ namespace {
 
 bool plain = false;
 std::string* kept = nullptr;
+bool lost = false;
 
 // Prints a run of bytes that holds no line end to change, and keeps it.
 void put(const char* text, std::size_t size) {
@@ -16,7 +17,8 @@ void put(const char* text, std::size_t size) {
   try {
     kept->append(text, size);
   } catch (const std::bad_alloc&) {
-    // A report that cannot be kept is never written: the run ends with status 10.
+    // Told by say_copy_complete: the report is then not written.
+    lost = true;
   }
 }
 
@@ -41,3 +43,5 @@ void say_plain_lines(std::string* copy) {
   plain = true;
   kept = copy;
 }
+
+bool say_copy_complete() { return !lost; }

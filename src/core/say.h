@@ -26,3 +26,7 @@ void say(const char* format, const Args&... args) {
 // From now on every "\r\n" printed is "\n", and everything printed is also
 // appended to `copy` (none when null). Set once, before a run prints.
 void say_plain_lines(std::string* copy);
+
+// Whether the copy holds everything printed: false once memory ran out
+// while it grew, and what it holds must not be written as the report.
+bool say_copy_complete();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/analysis.h"
+#include "core/out_of_memory.h"
 #include "core/run_values.h"
 #include "core/say.h"
 #include "output/output.h"
@@ -35,8 +36,10 @@ struct pack_run {
   std::vector<std::string> made;
   // Everything printed, for report.txt.
   std::string report;
-  // What the whole-file check found of each decode.
+  // What the whole-file check found of each decode, and as check.csv and
+  // check.svg show it.
   whole_file_result check;
+  whole_file_result drawn;
   // The anchors' runs of the filter, and their peaks (--anchors).
   std::vector<anchor_run> anchors;
   std::vector<double> anchor_peaks;
@@ -262,30 +265,34 @@ run_status measure(pack_run& r, std::int64_t& from, std::int64_t& length, std::v
 }
 
 // The report: the passage, each file, and the common scale. Under --blind
-// no output name is given: which C-name is which goes to the key alone.
+// only the reference is told: a decode's lag, gain or peak would tell which
+// C-name it is, and the key holds its lag and gain.
 void say_measurements(pack_run& r, std::int64_t from, std::int64_t length, const std::vector<passage_result>& m,
                       double scale) {
   const std::uint32_t rate = r.slots[0].t.sample_rate;
-  const bool blind = r.options.blind;
-  const auto shown = [&](std::size_t i) { return blind ? std::string() : " -> " + r.names[i]; };
   say("Passage: start %s (frame %lld), length %lld frames (%s)\n", clock_of(from, rate).c_str(),
       static_cast<long long>(from), static_cast<long long>(length), clock_of(length, rate).c_str());
-  say("%s%s: lag 0, gain 0.000 dB, peak %.3f dBFS\n", r.slots[0].path.c_str(), shown(0).c_str(),
+  say("%s -> %s: lag 0, gain 0.000 dB, peak %.3f dBFS\n", r.slots[0].path.c_str(), r.names[0].c_str(),
       decibels(m[0].peak * scale));
-  for (int i = 1; i < r.wav_num; ++i) {
+  if (r.options.blind) {
+    const int count = static_cast<int>(r.names.size()) - 1;
+    say("%d stimuli as C1.wav to C%d.wav; which is which, with its lag and gain, is in %s\n", count, count,
+        r.key.c_str());
+  }
+  for (int i = 1; i < r.wav_num && !r.options.blind; ++i) {
     const passage_result& p = m[static_cast<std::size_t>(i)];
     const track& t = r.slots[i].t;
     char first_second[48] = "";
     if (p.lag != t.delay) std::snprintf(first_second, sizeof first_second, " (first second %d)", static_cast<int>(t.delay));
-    say("%s%s: lag %lld%s, gain %.3f dB (%+.3f dB against the first second), score %.4f, peak %.3f dBFS\n",
-        r.slots[i].path.c_str(), shown(static_cast<std::size_t>(i)).c_str(), static_cast<long long>(p.lag),
+    say("%s -> %s: lag %lld%s, gain %.3f dB (%+.3f dB against the first second), score %.4f, peak %.3f dBFS\n",
+        r.slots[i].path.c_str(), r.names[static_cast<std::size_t>(i)].c_str(), static_cast<long long>(p.lag),
         first_second, decibels(p.gain), decibels(p.gain) - decibels(t.gain), p.score, decibels(p.peak * p.gain * scale));
   }
-  const int anchors = r.anchors.empty() ? 0 : ANCHOR_COUNT;
+  const int anchors = r.anchors.empty() || r.options.blind ? 0 : ANCHOR_COUNT;
   for (int k = 0; k < anchors; ++k) {
     const auto n = static_cast<std::size_t>(k);
-    say("%s%s: the original low-passed at %.1f kHz, peak %.3f dBFS\n", k == 0 ? ANCHOR35_NAME : ANCHOR70_NAME,
-        shown(static_cast<std::size_t>(r.wav_num) + n).c_str(), ANCHOR_CUTOFFS[k] / 1000,
+    say("%s -> %s: the original low-passed at %.1f kHz, peak %.3f dBFS\n", k == 0 ? ANCHOR35_NAME : ANCHOR70_NAME,
+        r.names[static_cast<std::size_t>(r.wav_num) + n].c_str(), ANCHOR_CUTOFFS[k] / 1000,
         decibels(r.anchor_peaks[n] * scale));
   }
   say("Scale: %.3f dB\n", decibels(scale));
@@ -303,13 +310,21 @@ constexpr const char* CHECK_CSV_NAME = "check.csv";
 constexpr const char* CHECK_SVG_NAME = "check.svg";
 
 // What check.csv and check.svg show of the whole-file check: each decode it
-// measured, named by its output name without ".wav" (its C-name under --blind).
-check_drawing drawing_of(const pack_run& r, std::int64_t from, std::int64_t length) {
-  check_drawing d{&r.check, {}, {}, r.slots[0].t.sample_rate, r.slots[0].t.frames, from, length};
+// measured, named by its output name without ".wav"; under --blind in C
+// order, and without delays, which would tell which C-name is which input.
+check_drawing drawing_of(pack_run& r, std::int64_t from, std::int64_t length) {
+  r.drawn = r.check;
+  if (r.options.blind) {
+    std::vector<int> position(r.order.size());
+    for (std::size_t k = 0; k < r.order.size(); ++k) position[static_cast<std::size_t>(r.order[k])] = static_cast<int>(k);
+    std::stable_sort(r.drawn.decodes.begin(), r.drawn.decodes.end(), [&](const decode_check& a, const decode_check& b) {
+      return position[static_cast<std::size_t>(a.track - 1)] < position[static_cast<std::size_t>(b.track - 1)];
+    });
+  }
+  check_drawing d{&r.drawn, {}, {}, r.slots[0].t.sample_rate, r.slots[0].t.frames, from, length};
   for (int i = 0; i < r.wav_num; ++i) {
     const std::string& name = r.names[static_cast<std::size_t>(i)];
     d.names.push_back(name.substr(0, name.size() - 4));
-    // Under --blind the delays would tell which C-name is which input.
     if (!r.options.blind) d.delays.push_back(r.slots[i].t.delay);
   }
   return d;
@@ -336,7 +351,7 @@ std::string key_of(const pack_run& r, const std::vector<std::int64_t>& lags, con
 
 // The texts beside the WAV files, each under its name: the check as a table
 // and drawn, the webMUSHRA page, and the report.
-std::vector<std::pair<std::string, std::string>> texts_of(const pack_run& r, std::int64_t from, std::int64_t length,
+std::vector<std::pair<std::string, std::string>> texts_of(pack_run& r, std::int64_t from, std::int64_t length,
                                                           const std::string& done) {
   const check_drawing drawing = drawing_of(r, from, length);
   std::vector<std::pair<std::string, std::string>> texts = {{CHECK_CSV_NAME, check_csv(drawing)},
@@ -346,7 +361,9 @@ std::vector<std::pair<std::string, std::string>> texts_of(const pack_run& r, std
     for (std::size_t i : stimuli_order(r)) test.stimuli.push_back(r.names[i]);
     texts.emplace_back(WEBMUSHRA_NAME, webmushra_yaml(test));
   }
-  texts.emplace_back(REPORT_NAME, r.report + done);
+  // A blind test's folder goes to its listeners: its report, whose notes
+  // name each decode by its place on the command line, stays out of it.
+  if (!r.options.blind) texts.emplace_back(REPORT_NAME, r.report + done);
   return texts;
 }
 
@@ -373,6 +390,7 @@ run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, cons
   const std::int64_t fade = frames_at(r.options.fade, rate);
   std::string done = "Packed " + std::to_string(r.names.size()) + " files into " + r.folder;
   done += r.options.blind ? ", their key into " + r.key + ".\n" : ".\n";
+  if (!say_copy_complete()) return not_enough_memory();
   std::vector<std::string> names = r.names;
   const auto texts = texts_of(r, from, length, done);
   for (const auto& t : texts) names.push_back(t.first);
@@ -397,7 +415,9 @@ run_status write_files(pack_run& r, std::int64_t from, std::int64_t length, cons
       written = write_generated(anchor_frames, &r.anchors[i - static_cast<std::size_t>(r.wav_num)], rate, p, out,
                                 read_failed);
     }
-    if (!written) return read_failed ? cannot_read(r, 0) : cannot_write(shown);
+    // An anchor is made of the original's frames.
+    const int file = i < static_cast<std::size_t>(r.wav_num) ? static_cast<int>(i) : 0;
+    if (!written) return read_failed ? cannot_read(r, file) : cannot_write(shown);
   }
   for (std::size_t i = 0; i < names.size(); ++i) {
     const bool flushed = flush_to_disk(open[i]);
@@ -528,7 +548,7 @@ run_status run_pack(track_slot* slots, int argc, char** argv) {
     std::printf("eqalign-pack %s\n", EQALIGN_VERSION);
     return STATUS_OK;
   }
-  pack_run r{slots, static_cast<int>(options.files.size()), options, {}, options.output, {}, {}, {}, {}, {}, {}, {}, {}};
+  pack_run r{slots, static_cast<int>(options.files.size()), options, {}, options.output, {}, {}, {}, {}, {}, {}, {}, {}, {}};
   // "out/" names the folder "out", which the temporary folder stands beside.
   while (r.folder.size() > 1 && (r.folder.back() == '/' || r.folder.back() == '\\') &&
          folder_length(r.folder) == r.folder.size())
