@@ -216,13 +216,21 @@ void remove_temporaries() {
   forget_temporaries();
 }
 
-bool remove_file(const std::string& name) {
+namespace {
+
+// Removes a file (unlink) or an empty folder (rmdir), which is then no
+// temporary of the run.
+bool remove_remembered(const std::string& name, int (*remove)(const char*)) {
   const interrupts_blocked blocked;
   forget_temporary(name);
-  if (unlink(name.c_str()) == 0) return true;
+  if (remove(name.c_str()) == 0) return true;
   record_failure();
   return false;
 }
+
+}  // namespace
+
+bool remove_file(const std::string& name) { return remove_remembered(name, unlink); }
 
 bool replace_file(const std::string& from, const std::string& to) {
   const interrupts_blocked blocked;
@@ -246,13 +254,7 @@ std::FILE* create_file_in(const std::string& name) {
   return create_remembered_at(name, create_new);
 }
 
-bool remove_folder(const std::string& name) {
-  const interrupts_blocked blocked;
-  forget_temporary(name);
-  if (rmdir(name.c_str()) == 0) return true;
-  record_failure();
-  return false;
-}
+bool remove_folder(const std::string& name) { return remove_remembered(name, rmdir); }
 
 bool rename_folder(const std::string& from, const std::string& to) {
   const interrupts_blocked blocked;
