@@ -63,7 +63,8 @@ TEST(WebMushra, OnePageOfTheFolder) {
             "      \"C1\": \"configs/resources/audio/pack/C1.wav\"\n"
             "      \"C2\": \"configs/resources/audio/pack/C2.wav\"\n"
             "  - type: \"finish\"\n    name: \"Thank you\"\n    content: \"Thank you for taking part.\"\n"
-            "    popupContent: \"Your ratings were saved.\"\n    showResults: false\n    writeResults: true\n");
+            "    popupContent: \"Your ratings were saved.\"\n    showResults: false\n    writeResults: true\n"
+            "    questionnaire: []\n");
 }
 
 // Any name is one quoted scalar, and a URL that fetches that very file.

@@ -84,6 +84,8 @@ std::string webmushra_yaml(const webmushra_test& test) {
   y += "    popupContent: \"Your ratings were saved.\"\n";
   y += "    showResults: false\n";
   y += "    writeResults: true\n";
+  // No questions asked; the page reads the list whether it is given or not.
+  y += "    questionnaire: []\n";
   return y;
 }
 
