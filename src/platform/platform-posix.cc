@@ -65,10 +65,10 @@ std::string case_folded(std::string s) {
 }
 #endif
 
-extern "C" void on_interrupt(int signal_number) {
-  // Only unlink(), rmdir(), signal() and raise(), which are safe here; the
-  // names are not changed meanwhile. Files first, so that the folders they
-  // were made in are empty when their turn comes.
+// Removes every temporary the registry holds, by unlink() and rmdir() alone,
+// which an interrupt handler may call: files first, so that the folders they
+// were made in are empty when their turn comes.
+void unlink_temporaries() {
   for (int place = 0; place < TEMPORARY_MAX; ++place) {
     const char* t = temporary_at(place);
     if (t[0] != '\0') unlink(t);
@@ -77,6 +77,12 @@ extern "C" void on_interrupt(int signal_number) {
     const char* t = temporary_at(place);
     if (t[0] != '\0') rmdir(t);
   }
+}
+
+extern "C" void on_interrupt(int signal_number) {
+  // Only unlink(), rmdir(), signal() and raise(), which are safe here; the
+  // names are not changed meanwhile.
+  unlink_temporaries();
   // Ends the process by the same signal, as if there were no handler.
   signal(signal_number, SIG_DFL);
   raise(signal_number);
@@ -204,15 +210,7 @@ std::FILE* create_temporary(const std::string& beside, std::string& name, bool o
 
 void remove_temporaries() {
   const interrupts_blocked blocked;
-  for (int place = 0; place < TEMPORARY_MAX; ++place) {
-    const char* t = temporary_at(place);
-    if (t[0] != '\0') unlink(t);
-  }
-  // Then the folders the files were made in.
-  for (int place = 0; place < TEMPORARY_MAX; ++place) {
-    const char* t = temporary_at(place);
-    if (t[0] != '\0') rmdir(t);
-  }
+  unlink_temporaries();
   forget_temporaries();
 }
 
