@@ -548,7 +548,7 @@ TEST(OutOfMemory, EachAllocationThatFailsLeavesEveryFileAsItWasOrEndsTheRun) {
     const run_result r = run_program(names, dir / "", REPORT_PIPE, EQALIGN_FAILING_BINARY);
     set_environment("EQALIGN_FAIL_NEW", nullptr);
     const bool ran_out = r.status == 10 && r.out.ends_with("Not enough memory.\r\n");
-    EXPECT_TRUE(ran_out || r.status == 0) << n << ": " << r.status << r.out;
+    EXPECT_TRUE(ran_out || r.status == 0) << n << ": " << r.status << r.out << r.err;
     EXPECT_EQ(read_bytes(dir / "ref.wav.raw"), ran_out ? OLD : made[0]) << n;
     EXPECT_EQ(read_bytes(dir / "b.wav.raw"), ran_out ? bytes{} : made[1]) << n;
     for (const fs::directory_entry& e : fs::directory_iterator(dir.path))

@@ -70,8 +70,15 @@ inline run_result run_program(const std::vector<std::string>& args, const std::s
   std::wstring line = L"\"" + utf8_path(program).wstring() + L"\"";
   for (const std::string& a : args) line += L" \"" + utf8_path(a).wstring() + L"\"";
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      utf8_path(dir).wstring().c_str(), &startup, &process);
+  // wine, loaded by two test processes at once, now and then fails to start one; a few tries ride that out,
+  // and a start that still fails says why.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 5 && started == 0; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             utf8_path(dir).wstring().c_str(), &startup, &process);
+  }
+  if (started == 0) r.err = "CreateProcessW failed: error " + std::to_string(GetLastError());
   CloseHandle(write_end);
   char buf[4096];
   DWORD n = 0;
