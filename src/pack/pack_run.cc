@@ -36,10 +36,8 @@ struct pack_run {
   std::vector<std::string> made;
   // Everything printed, for report.txt.
   std::string report;
-  // What the whole-file check found of each decode, and as check.csv and
-  // check.svg show it.
+  // What the whole-file check found of each decode.
   whole_file_result check;
-  whole_file_result drawn;
   // The anchors' runs of the filter, and their peaks (--anchors).
   std::vector<anchor_run> anchors;
   std::vector<double> anchor_peaks;
@@ -311,17 +309,20 @@ constexpr const char* CHECK_SVG_NAME = "check.svg";
 
 // What check.csv and check.svg show of the whole-file check: each decode it
 // measured, named by its output name without ".wav"; under --blind in C
-// order, and without delays, which would tell which C-name is which input.
-check_drawing drawing_of(pack_run& r, std::int64_t from, std::int64_t length) {
-  r.drawn = r.check;
+// order (the check reordered into `blind_order`), and without delays, which
+// would tell which C-name is which input.
+check_drawing drawing_of(const pack_run& r, std::int64_t from, std::int64_t length, whole_file_result& blind_order) {
+  const whole_file_result* shown = &r.check;
   if (r.options.blind) {
     std::vector<int> position(r.order.size());
     for (std::size_t k = 0; k < r.order.size(); ++k) position[static_cast<std::size_t>(r.order[k])] = static_cast<int>(k);
-    std::stable_sort(r.drawn.decodes.begin(), r.drawn.decodes.end(), [&](const decode_check& a, const decode_check& b) {
+    blind_order = r.check;
+    std::stable_sort(blind_order.decodes.begin(), blind_order.decodes.end(), [&](const decode_check& a, const decode_check& b) {
       return position[static_cast<std::size_t>(a.track - 1)] < position[static_cast<std::size_t>(b.track - 1)];
     });
+    shown = &blind_order;
   }
-  check_drawing d{&r.drawn, {}, {}, r.slots[0].t.sample_rate, r.slots[0].t.frames, from, length};
+  check_drawing d{shown, {}, {}, r.slots[0].t.sample_rate, r.slots[0].t.frames, from, length};
   for (int i = 0; i < r.wav_num; ++i) {
     const std::string& name = r.names[static_cast<std::size_t>(i)];
     d.names.push_back(name.substr(0, name.size() - 4));
@@ -351,9 +352,10 @@ std::string key_of(const pack_run& r, const std::vector<std::int64_t>& lags, con
 
 // The texts beside the WAV files, each under its name: the check as a table
 // and drawn, the webMUSHRA page, and the report.
-std::vector<std::pair<std::string, std::string>> texts_of(pack_run& r, std::int64_t from, std::int64_t length,
+std::vector<std::pair<std::string, std::string>> texts_of(const pack_run& r, std::int64_t from, std::int64_t length,
                                                           const std::string& done) {
-  const check_drawing drawing = drawing_of(r, from, length);
+  whole_file_result blind_order;
+  const check_drawing drawing = drawing_of(r, from, length, blind_order);
   std::vector<std::pair<std::string, std::string>> texts = {{CHECK_CSV_NAME, check_csv(drawing)},
                                                             {CHECK_SVG_NAME, check_svg(drawing)}};
   if (r.options.webmushra) {
@@ -548,7 +550,7 @@ run_status run_pack(track_slot* slots, int argc, char** argv) {
     std::printf("eqalign-pack %s\n", EQALIGN_VERSION);
     return STATUS_OK;
   }
-  pack_run r{slots, static_cast<int>(options.files.size()), options, {}, options.output, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+  pack_run r{slots, static_cast<int>(options.files.size()), options, {}, options.output, {}, {}, {}, {}, {}, {}, {}, {}};
   // "out/" names the folder "out", which the temporary folder stands beside.
   while (r.folder.size() > 1 && (r.folder.back() == '/' || r.folder.back() == '\\') &&
          folder_length(r.folder) == r.folder.size())
